@@ -1,0 +1,51 @@
+// Support for end-to-end tests: fresh scratch directories, file helpers and
+// running a tool binary with captured output.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes away.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + relative
+  std::string operator/(const std::string& relative) const;
+
+ private:
+  std::string path_;
+};
+
+struct RunResult {
+  int exit_code = -1;  // the exit status, or 128 + signal number
+  std::string out;     // everything written to standard output
+  std::string err;     // everything written to standard error
+};
+
+// Runs `binary` with `args` in the working directory `cwd`, standard input
+// from /dev/null (so never a terminal), and waits for it.
+RunResult Run(const std::string& binary, const std::vector<std::string>& args,
+              const std::string& cwd);
+
+using Bytes = std::vector<uint8_t>;
+
+// Creates the file (and any missing parent directories) with `data`.
+void WriteFile(const std::string& path, const Bytes& data);
+void WriteFile(const std::string& path, const std::string& data);
+Bytes ReadFile(const std::string& path);  // fails the test when unreadable
+bool Exists(const std::string& path);
+void MakeDirs(const std::string& path);
+
+// Deterministic pseudo-random bytes for generated inputs.
+Bytes RandomBytes(size_t n, uint32_t seed);
+
+}  // namespace e2e

@@ -1,0 +1,160 @@
+#include "host/dir_search.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace host {
+
+namespace {
+
+char FoldChar(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+struct DirCloser {
+  void operator()(DIR* d) const { closedir(d); }
+};
+using DirHandle = std::unique_ptr<DIR, DirCloser>;
+
+}  // namespace
+
+std::string AsciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = FoldChar(c);
+  return out;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+  }
+  return true;
+}
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") return true;
+  // Iterative matcher with one backtrack point: linear in practice and never
+  // recursive, whatever the pattern.
+  size_t p = 0, n = 0;
+  size_t star_p = std::string_view::npos, star_n = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star_p = p++;
+      star_n = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || FoldChar(pattern[p]) == FoldChar(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star_p != std::string_view::npos) {
+      p = star_p + 1;
+      n = ++star_n;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool NameLess(std::string_view a, std::string_view b) {
+  const size_t n = std::min(a.size(), b.size());
+  for (size_t i = 0; i < n; ++i) {
+    const auto fa = static_cast<unsigned char>(FoldChar(a[i]));
+    const auto fb = static_cast<unsigned char>(FoldChar(b[i]));
+    if (fa != fb) return fa < fb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
+  out->clear();
+  const std::string path = dir.empty() ? std::string(".") : dir;
+  DirHandle d(opendir(path.c_str()));
+  if (!d) return false;
+  const int dfd = dirfd(d.get());
+  while (const dirent* e = readdir(d.get())) {
+    const std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    DirEntry entry;
+    entry.name = std::string(name);
+    if (S_ISLNK(st.st_mode)) {
+      entry.is_link = true;
+      if (fstatat(dfd, e->d_name, &st, 0) != 0) continue;  // dangling link
+    }
+    if (S_ISDIR(st.st_mode)) {
+      entry.is_dir = true;
+    } else if (S_ISREG(st.st_mode)) {
+      entry.size = static_cast<int64_t>(st.st_size);
+    } else {
+      continue;  // FIFOs, sockets and devices are never reported
+    }
+    out->push_back(std::move(entry));
+  }
+  std::sort(out->begin(), out->end(), [](const DirEntry& a, const DirEntry& b) {
+    return NameLess(a.name, b.name);
+  });
+  return true;
+}
+
+bool SearchDirectory(const std::string& dir, std::string_view pattern,
+                     std::vector<DirEntry>* out) {
+  if (!ListDirectory(dir, out)) return false;
+  std::erase_if(*out, [&](const DirEntry& e) { return !WildcardMatch(pattern, e.name); });
+  return true;
+}
+
+std::string ResolvePath(const std::string& path) {
+  if (path.empty()) return path;
+  std::string resolved;
+  size_t pos = 0;
+  if (path[0] == '/') {
+    resolved = "/";
+    pos = 1;
+  }
+  bool resolving = true;
+  while (pos <= path.size()) {
+    size_t slash = path.find('/', pos);
+    if (slash == std::string::npos) slash = path.size();
+    std::string comp = path.substr(pos, slash - pos);
+    const bool has_more = slash < path.size();
+    if (resolving && !comp.empty() && comp != "." && comp != "..") {
+      const std::string exact = resolved + comp;
+      struct stat st;
+      if (lstat(exact.c_str(), &st) != 0) {
+        DirHandle d(opendir(resolved.empty() ? "." : resolved.c_str()));
+        std::string best;
+        bool found = false;
+        if (d) {
+          while (const dirent* e = readdir(d.get())) {
+            const std::string_view name = e->d_name;
+            if (name == "." || name == "..") continue;
+            if (EqualsIgnoreCase(name, comp) && (!found || NameLess(name, best))) {
+              best = std::string(name);
+              found = true;
+            }
+          }
+        }
+        if (found) {
+          comp = best;
+        } else {
+          resolving = false;  // nothing below a missing component exists
+        }
+      }
+    }
+    resolved += comp;
+    if (has_more) resolved += '/';
+    pos = slash + 1;
+  }
+  return resolved;
+}
+
+}  // namespace host

@@ -1,0 +1,239 @@
+#include "host/file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace host {
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+bool File::Open(const std::string& path, Mode mode) {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::kRead: flags |= O_RDONLY; break;
+    case Mode::kReadWrite: flags |= O_RDWR; break;
+    case Mode::kCreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case Mode::kCreateExclusive: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    case Mode::kOpenOrCreate: flags |= O_RDWR | O_CREAT; break;
+  }
+  do {
+    fd_ = ::open(path.c_str(), flags, 0666);
+  } while (fd_ < 0 && errno == EINTR);
+  if (fd_ < 0) return false;
+  // Directories open fine for reading on POSIX; as files they are useless.
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    errno = EISDIR;
+    return false;
+  }
+  return true;
+}
+
+bool File::ReadAt(int64_t offset, void* buf, size_t n, size_t* got) const {
+  *got = 0;
+  if (offset < 0) {
+    errno = EINVAL;
+    return false;
+  }
+  auto* p = static_cast<uint8_t*>(buf);
+  while (*got < n) {
+    const ssize_t r = ::pread(fd_, p + *got, n - *got,
+                              static_cast<off_t>(offset) + static_cast<off_t>(*got));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (r == 0) break;
+    *got += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+bool File::ReadExactAt(int64_t offset, void* buf, size_t n) const {
+  size_t got = 0;
+  return ReadAt(offset, buf, n, &got) && got == n;
+}
+
+bool File::WriteAt(int64_t offset, const void* buf, size_t n) {
+  if (offset < 0) {
+    errno = EINVAL;
+    return false;
+  }
+  const auto* p = static_cast<const uint8_t*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::pwrite(fd_, p + done, n - done,
+                               static_cast<off_t>(offset) + static_cast<off_t>(done));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (w == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+bool File::Read(void* buf, size_t n, size_t* got) {
+  *got = 0;
+  auto* p = static_cast<uint8_t*>(buf);
+  while (*got < n) {
+    const ssize_t r = ::read(fd_, p + *got, n - *got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (r == 0) break;
+    *got += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+bool File::Write(const void* buf, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(fd_, p + done, n - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (w == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+int64_t File::Size() const {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool File::Sync() { return ::fdatasync(fd_) == 0; }
+
+bool File::Truncate(int64_t length) {
+  return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+}
+
+bool File::Lock(bool exclusive, bool wait) {
+  const int op = (exclusive ? LOCK_EX : LOCK_SH) | (wait ? 0 : LOCK_NB);
+  int rc;
+  do {
+    rc = ::flock(fd_, op);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0;
+}
+
+bool File::Close() {
+  if (fd_ < 0) return true;
+  const int rc = ::close(std::exchange(fd_, -1));
+  return rc == 0 || errno == EINTR;
+}
+
+BufferedWriter::BufferedWriter(File* file, size_t capacity)
+    : file_(file), buffer_(capacity) {}
+
+void BufferedWriter::Write(const void* data, size_t n) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  if (n >= buffer_.size()) {
+    FlushBuffer();
+    if (ok_ && !file_->Write(p, n)) ok_ = false;
+    written_ += static_cast<int64_t>(n);
+    return;
+  }
+  if (buffer_.size() - used_ < n) FlushBuffer();
+  std::memcpy(buffer_.data() + used_, p, n);
+  used_ += n;
+}
+
+void BufferedWriter::FlushBuffer() {
+  if (used_ > 0 && ok_ && !file_->Write(buffer_.data(), used_)) ok_ = false;
+  written_ += static_cast<int64_t>(used_);
+  used_ = 0;
+}
+
+bool BufferedWriter::Flush() {
+  FlushBuffer();
+  return ok_;
+}
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
+  out->clear();
+  File f;
+  if (!f.Open(path, File::Mode::kRead)) return false;
+  const int64_t size = f.Size();
+  if (size < 0) return false;
+  out->resize(static_cast<size_t>(size));
+  size_t got = 0;
+  if (!f.ReadAt(0, out->data(), out->size(), &got)) return false;
+  out->resize(got);
+  return true;
+}
+
+bool MakeDirectory(const std::string& path) {
+  return ::mkdir(path.c_str(), 0777) == 0;
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string HostDirName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+bool SyncDirectory(const std::string& dir) {
+  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const int rc = ::fsync(fd);
+  ::close(fd);
+  return rc == 0;
+}
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  // The rename is done either way; a directory that cannot be synced (some
+  // file systems refuse) does not undo it.
+  SyncDirectory(HostDirName(to));
+  return true;
+}
+
+}  // namespace host

@@ -1,0 +1,107 @@
+// Checked file access on top of POSIX descriptors. Every call reports
+// failure through its result (with errno left as the system set it); callers
+// decide which message a failure deserves. A full disk never goes unnoticed:
+// writes loop until every byte is written or an error occurs.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace host {
+
+class File {
+ public:
+  enum class Mode {
+    kRead,            // existing file, read only
+    kReadWrite,       // existing file, read and write, never created
+    kCreateTruncate,  // create or empty, write only
+    kCreateExclusive, // create a new file, read and write; fails if it exists
+    kOpenOrCreate,    // read and write, created when missing, never emptied
+  };
+
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  bool Open(const std::string& path, Mode mode);
+  bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+  // Reads up to `n` bytes at `offset`; `*got` receives the count read, which
+  // is short only at the end of the file.
+  bool ReadAt(int64_t offset, void* buf, size_t n, size_t* got) const;
+  // True only when exactly `n` bytes were read.
+  bool ReadExactAt(int64_t offset, void* buf, size_t n) const;
+  bool WriteAt(int64_t offset, const void* buf, size_t n);
+  // Sequential read and write at the descriptor's own position.
+  bool Read(void* buf, size_t n, size_t* got);
+  bool Write(const void* buf, size_t n);
+
+  int64_t Size() const;  // -1 on failure
+  bool Sync();           // data (and the metadata needed to read it) on disk
+  bool Truncate(int64_t length);
+
+  // Advisory whole-file lock, released by Close or the destructor.
+  bool Lock(bool exclusive, bool wait);
+
+  // Closes and reports whether the close succeeded.
+  bool Close();
+
+ private:
+  int fd_ = -1;
+};
+
+// Writes through a fixed buffer so that callers may emit one byte at a time
+// without one system call per byte. The first failure sticks: later writes
+// are ignored and Flush() keeps returning false.
+class BufferedWriter {
+ public:
+  explicit BufferedWriter(File* file, size_t capacity = 1 << 16);
+  ~BufferedWriter() = default;
+
+  void Put(uint8_t byte) {
+    if (used_ == buffer_.size()) FlushBuffer();
+    buffer_[used_++] = byte;
+  }
+  void Write(const void* data, size_t n);
+  bool Flush();
+  bool ok() const { return ok_; }
+  int64_t written() const { return written_ + static_cast<int64_t>(used_); }
+
+ private:
+  void FlushBuffer();
+
+  File* file_;
+  std::vector<uint8_t> buffer_;
+  size_t used_ = 0;
+  int64_t written_ = 0;
+  bool ok_ = true;
+};
+
+// Reads the whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out);
+
+// Creates one directory level; false when it cannot be made (it exists
+// already, or its parent is missing).
+bool MakeDirectory(const std::string& path);
+
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+
+// The directory part of a host path, with its final '/', or "" when the path
+// has none.
+std::string HostDirName(const std::string& path);
+
+// Renames `from` over `to` in one step (the old file stays under its name
+// until the new one replaces it) and makes the rename durable.
+bool ReplaceFile(const std::string& from, const std::string& to);
+
+// Makes a directory's entries (creations, renames) durable.
+bool SyncDirectory(const std::string& dir);
+
+}  // namespace host
