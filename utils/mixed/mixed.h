@@ -1,0 +1,55 @@
+// The mixed RLE codec: the run-length scheme of PCX scan lines applied to a
+// whole file. A stream is a sequence of units; a byte below 0xC0 stands for
+// itself, a byte 0xC0 + N (N = 0..63) repeats the byte after it N times.
+// The stream has no header and no end marker: its length comes from outside.
+//
+// The functions are pure: they read the input buffer, fill a vector handed in
+// by the caller, and do no I/O.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <vector>
+
+namespace mixed {
+
+inline constexpr uint8_t kCountBase = 0xC0;  // count bytes are kCountBase | N
+inline constexpr int kMaxRun = 63;
+
+// Storage methods, also the method bits of an archive entry's type.
+inline constexpr int kCompressNone = 1;
+inline constexpr int kCompressRle = 2;
+
+// Raised when the encoder's output would exceed twice its input, which the
+// scheme makes impossible; it guards the encoder against its own faults.
+class EncodeOverflow : public std::logic_error {
+ public:
+  EncodeOverflow() : std::logic_error("Buffer overflow while encoding RLE !\n") {}
+};
+
+}  // namespace mixed
+
+// Encodes `len` bytes at `raw` into `*dest` (resized to the encoded length,
+// at most 2 * len) and returns that length. Runs are cut at 63 bytes; a
+// single byte of 0xC0 or more is escaped as 0xC1 and the byte.
+size_t mixed_EncodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* dest);
+
+// The decoded length of the stream of `len` bytes at `raw`. A count byte as
+// the very last byte (its data byte missing, as in a damaged stream) ends the
+// walk: nothing is read past the stream.
+int64_t mixed_DecodedRLESize(const uint8_t* raw, size_t len);
+
+// Decodes the stream into `*dest`, resized to exactly the length that
+// mixed_DecodedRLESize reports, and returns that length. Callers that must
+// bound their memory check mixed_DecodedRLESize first.
+int64_t mixed_DecodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* dest);
+
+// Decides the stored form of one file. With `compress` = kCompressRle it
+// prints ", encoding RLE..." to `progress` (flushed, so the text shows while
+// a large file is encoded), encodes `src` into `*encoded` and returns the
+// encoded length when it is shorter than `size`; otherwise (not shorter, or
+// RLE not asked for) it returns -1 and the file is to be stored as is.
+int64_t apply_compression(const uint8_t* src, size_t size, int compress,
+                          std::vector<uint8_t>* encoded, std::FILE* progress);

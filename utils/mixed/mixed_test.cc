@@ -1,0 +1,165 @@
+#include "mixed/mixed.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Repeat(uint8_t b, size_t n) { return Bytes(n, b); }
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+Bytes Encode(const Bytes& in) {
+  Bytes out;
+  const size_t n = mixed_EncodeRLE(in.data(), in.size(), &out);
+  EXPECT_EQ(n, out.size());
+  return out;
+}
+
+struct EncodeCase {
+  const char* what;
+  Bytes input;
+  Bytes expected;
+};
+
+TEST(MixedEncode, ByteExamples) {
+  Bytes all_high;
+  Bytes all_high_encoded;
+  for (int b = 0xC0; b <= 0xFF; ++b) {
+    all_high.push_back(static_cast<uint8_t>(b));
+    all_high_encoded.push_back(0xC1);
+    all_high_encoded.push_back(static_cast<uint8_t>(b));
+  }
+  const EncodeCase cases[] = {
+      {"empty", {}, {}},
+      {"single literal", {0x41}, {0x41}},
+      {"pair", {0x41, 0x41}, {0xC2, 0x41}},
+      {"four", {0x41, 0x41, 0x41, 0x41}, {0xC4, 0x41}},
+      {"escaped C5", {0xC5}, {0xC1, 0xC5}},
+      {"escaped C0", {0xC0}, {0xC1, 0xC0}},
+      {"high pair", {0xFF, 0xFF}, {0xC2, 0xFF}},
+      {"63 zeros", Repeat(0, 63), {0xFF, 0x00}},
+      {"64 zeros", Repeat(0, 64), {0xFF, 0x00, 0x00}},
+      {"126 sevens", Repeat(7, 126), {0xFF, 0x07, 0xFF, 0x07}},
+      {"127 sevens", Repeat(7, 127), {0xFF, 0x07, 0xFF, 0x07, 0x07}},
+      {"130 sevens", Repeat(7, 130), {0xFF, 0x07, 0xFF, 0x07, 0xC4, 0x07}},
+      {"no runs", {0x10, 0x20, 0x30}, {0x10, 0x20, 0x30}},
+      {"literal BF", {0xBF}, {0xBF}},
+      {"worst case", all_high, all_high_encoded},
+      {"mixed", Cat({{0x01}, Repeat(0xC8, 3), {0x02, 0xC8}}), {0x01, 0xC3, 0xC8, 0x02, 0xC1, 0xC8}},
+  };
+  for (const EncodeCase& c : cases) {
+    EXPECT_EQ(Encode(c.input), c.expected) << c.what;
+  }
+}
+
+TEST(MixedDecode, ByteExamples) {
+  struct Case {
+    const char* what;
+    Bytes stream;
+    Bytes expected;
+  };
+  const Case cases[] = {
+      {"zero count consumes its data byte", {0xC0, 0x41}, {}},
+      {"literal then run", {0x41, 0xC3, 0x42}, {0x41, 0x42, 0x42, 0x42}},
+      {"escaped high byte", {0xC1, 0xFF}, {0xFF}},
+      {"dangling count byte ends the walk", {0x41, 0xC5}, {0x41}},
+      {"lone count byte", {0xFF}, {}},
+  };
+  for (const Case& c : cases) {
+    Bytes out;
+    const int64_t n = mixed_DecodeRLE(c.stream.data(), c.stream.size(), &out);
+    EXPECT_EQ(out, c.expected) << c.what;
+    EXPECT_EQ(n, static_cast<int64_t>(out.size())) << c.what;
+    EXPECT_EQ(n, mixed_DecodedRLESize(c.stream.data(), c.stream.size())) << c.what;
+  }
+}
+
+// A byte-at-a-time encoder written straight from the scheme's table, to
+// cross-check the production encoder on random data.
+Bytes ReferenceEncode(const Bytes& in) {
+  Bytes out;
+  size_t i = 0;
+  while (i < in.size()) {
+    size_t run = 1;
+    while (i + run < in.size() && in[i + run] == in[i] && run < 63) ++run;
+    if (run >= 2 || in[i] >= 0xC0) out.push_back(static_cast<uint8_t>(0xC0 + run));
+    out.push_back(in[i]);
+    i += run;
+  }
+  return out;
+}
+
+TEST(MixedCodec, RandomRoundTripsMatchReference) {
+  std::mt19937 rng(1308);
+  for (int iter = 0; iter < 400; ++iter) {
+    const size_t len = rng() % 3000;
+    const int alphabet = 1 + static_cast<int>(rng() % 256);
+    const int run_bias = static_cast<int>(rng() % 100);
+    Bytes in;
+    while (in.size() < len) {
+      const uint8_t b = static_cast<uint8_t>(255 - rng() % alphabet);
+      size_t run = (static_cast<int>(rng() % 100) < run_bias) ? 1 + rng() % 200 : 1;
+      while (run-- > 0 && in.size() < len) in.push_back(b);
+    }
+    const Bytes enc = Encode(in);
+    ASSERT_EQ(enc, ReferenceEncode(in)) << "iteration " << iter;
+    ASSERT_LE(enc.size(), 2 * in.size());
+    ASSERT_EQ(mixed_DecodedRLESize(enc.data(), enc.size()), static_cast<int64_t>(in.size()));
+    Bytes dec;
+    mixed_DecodeRLE(enc.data(), enc.size(), &dec);
+    ASSERT_EQ(dec, in) << "iteration " << iter;
+  }
+}
+
+struct CompressionCase {
+  Bytes input;
+  int64_t expected;
+};
+
+TEST(ApplyCompression, KeepsTheEncodedFormOnlyWhenShorter) {
+  const CompressionCase cases[] = {
+      {{}, -1},
+      {{0x41}, -1},
+      {{0x41, 0x41}, -1},
+      {{0x41, 0x41, 0x41, 0x41}, 2},
+      {{0x10, 0x20, 0x30}, -1},
+      {Repeat(0, 64), 3},
+  };
+  for (const CompressionCase& c : cases) {
+    char* text = nullptr;
+    size_t text_len = 0;
+    std::FILE* progress = open_memstream(&text, &text_len);
+    Bytes encoded;
+    EXPECT_EQ(apply_compression(c.input.data(), c.input.size(), mixed::kCompressRle, &encoded,
+                                progress),
+              c.expected);
+    std::fclose(progress);
+    EXPECT_EQ(std::string(text, text_len), ", encoding RLE...");
+    std::free(text);
+  }
+}
+
+TEST(ApplyCompression, StoredAsIsPrintsNothing) {
+  char* text = nullptr;
+  size_t text_len = 0;
+  std::FILE* progress = open_memstream(&text, &text_len);
+  const Bytes in = Repeat(9, 100);
+  Bytes encoded;
+  EXPECT_EQ(apply_compression(in.data(), in.size(), mixed::kCompressNone, &encoded, progress), -1);
+  std::fclose(progress);
+  EXPECT_EQ(text_len, 0u);
+  EXPECT_TRUE(encoded.empty());
+  std::free(text);
+}
+
+}  // namespace
