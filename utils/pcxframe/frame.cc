@@ -1,0 +1,113 @@
+#include "pcxframe/frame.h"
+
+#include <algorithm>
+#include <new>
+#include <vector>
+
+#include "host/file.h"
+#include "pcxframe/exit_status.h"
+#include "pcxframe/pcx_writer.h"
+
+namespace pcxframe {
+
+namespace {
+
+constexpr std::string_view kNewsLine =
+    "Visit https://krftools.example.org/ for news and updates.\n";
+constexpr std::string_view kBugsLine =
+    "Write to krftools@example.org with bugs and wishes.\n";
+
+int ReportFatal(const ToolSettings& settings, std::ostream& out,
+                std::string_view message) {
+  out << "\nError: " << message << "\n\n";
+  end_screen(settings, out);
+  return kExitFatal;
+}
+
+}  // namespace
+
+void error(std::string_view message) { throw FatalError(message); }
+
+void test(int64_t actual, int64_t expected) {
+  if (actual != expected) error(kReadWriteError);
+}
+
+void end_screen(const ToolSettings& settings, std::ostream& out) {
+  out << settings.thanks << kNewsLine << kBugsLine;
+}
+
+Frame::Frame(const ToolSettings& settings, std::ostream& out)
+    : settings_(settings), out_(out) {}
+
+void Frame::PrintBanner() {
+  out_ << settings_.banner << ' ' << kEditionNotice << "\n\n";
+}
+
+void Frame::CheckArgument(int argc) {
+  if (!settings_.no_argument.empty() && argc < 2) error(settings_.no_argument);
+}
+
+void Frame::LoadPalette(const std::string& path) {
+  host::File file;
+  if (!file.Open(path, host::File::Mode::kRead)) {
+    error(kPaletteMissing);
+  }
+  test(file.ReadExactAt(0, palette_.data(), palette_.size()) ? 1 : 0, 1);
+}
+
+bool Frame::savePCX(int width, int height, const uint8_t* data,
+                    std::string& filename) {
+  if (width < 1 || height < 1 || width > pcx::kMaxDimension ||
+      height > pcx::kMaxDimension) {
+    throw std::invalid_argument("savePCX: image size outside the PCX range");
+  }
+  if (settings_.star_to_tilde) std::replace(filename.begin(), filename.end(), '*', '~');
+
+  host::File file;
+  if (!file.Open(filename, host::File::Mode::kCreateTruncate)) {
+    out_ << settings_.create_failure;
+    all_written_ = false;
+    return false;
+  }
+  host::BufferedWriter writer(&file);
+  uint8_t header[pcx::kHeaderSize];
+  BuildPcxHeader(header, width, height);
+  writer.Write(header, sizeof header);
+  test(writer.ok() ? 1 : 0, 1);
+
+  const auto row_bytes = static_cast<size_t>(width);
+  std::vector<uint8_t> line;
+  line.reserve(2 * row_bytes);
+  for (int row = 0; row < height; ++row) {
+    line.clear();
+    pcxWriteLine(&line, data + static_cast<size_t>(row) * row_bytes, width);
+    writer.Write(line.data(), line.size());
+  }
+  writer.Put(pcx::kPaletteMarker);
+  test(writer.ok() ? 1 : 0, 1);
+  writer.Write(palette_.data(), palette_.size());
+  test(writer.Flush() ? 1 : 0, 1);
+  test(file.Close() ? 1 : 0, 1);
+  return true;
+}
+
+int RunConverter(const ToolSettings& settings, int argc, std::ostream& out,
+                 const std::function<void(Frame&)>& body) {
+  int status = kExitOk;
+  try {
+    Frame frame(settings, out);
+    frame.PrintBanner();
+    frame.CheckArgument(argc);
+    frame.LoadPalette();
+    body(frame);
+    status = frame.all_written() ? kExitOk : kExitPcxNotCreated;
+  } catch (const FatalError& e) {
+    status = ReportFatal(settings, out, e.what());
+  } catch (const std::bad_alloc&) {
+    status = ReportFatal(settings, out, kOutOfMemory);
+  }
+  out.flush();
+  return status;
+}
+
+}  // namespace pcxframe

@@ -1,0 +1,20 @@
+// What sets the three converters apart inside the shared frame.
+#pragma once
+
+#include <string_view>
+
+namespace pcxframe {
+
+struct ToolSettings {
+  std::string_view banner;          // banner line text, before the edition notice
+  std::string_view thanks;          // first line of the closing screen
+  std::string_view no_argument;     // error without an argument; empty: not checked
+  std::string_view create_failure;  // printed when a PCX file cannot be created
+  bool star_to_tilde;               // '*' in output names becomes '~'
+};
+
+extern const ToolSettings kMipsnapSettings;
+extern const ToolSettings kTexsnapSettings;
+extern const ToolSettings kPicsnapSettings;
+
+}  // namespace pcxframe
