@@ -1,0 +1,39 @@
+// The picture lump `pic_t`, stored alone in a .lmp file or as a lump of a
+// WAD2 file: two signed 32-bit little-endian sizes, then width x height
+// palette indices, rows from the top, no padding. Nothing else marks it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "pcxframe/frame.h"
+
+namespace picsnap {
+
+struct pic_t {
+  int32_t width = 0;
+  int32_t height = 0;
+  const uint8_t* data = nullptr;  // points into the lump it was read from
+};
+
+inline constexpr size_t kPicWidthOffset = 0;
+inline constexpr size_t kPicHeightOffset = 4;
+inline constexpr size_t kPicHeaderSize = 8;
+inline constexpr int32_t kPicMaxDimension = 1024;
+
+// The validity rule: 1 <= width, height <= 1024, compared as signed values.
+bool PicSizeValid(int32_t width, int32_t height);
+
+// The lump as a picture, or nothing when the rule fails or the lump is too
+// short for its header or its pixels. Bytes after the pixels are ignored.
+std::optional<pic_t> ReadPic(const uint8_t* lump, size_t size);
+
+// Converts the lump if it is a picture: prints ", picture: width %d,
+// height %d" and writes `output_name` through savePCX. Returns false, with
+// nothing printed or written, when it is not.
+bool ConvertPicture(pcxframe::Frame& frame, const uint8_t* lump, size_t size,
+                    std::string output_name);
+
+}  // namespace picsnap

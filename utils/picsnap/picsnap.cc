@@ -1,0 +1,37 @@
+#include "picsnap/picsnap.h"
+
+#include "host/file.h"
+#include "picsnap/pic.h"
+
+namespace picsnap {
+
+namespace {
+
+constexpr std::string_view kCannotOpen = "Could not open file !\n";
+constexpr std::string_view kNotALump = "Not a valid LUMP file !\n";
+
+}  // namespace
+
+bool single_convert_pic(pcxframe::Frame& frame, const std::vector<uint8_t>& pic,
+                        const std::string& name) {
+  return ConvertPicture(frame, pic.data(), pic.size(), name + ".pcx");
+}
+
+void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
+  host::File file;
+  if (!file.Open(name + ".lmp", host::File::Mode::kRead)) pcxframe::error(kCannotOpen);
+  const int64_t size = file.Size();
+  // An empty file is a failed read of the one block the lump should be.
+  pcxframe::test(size > 0 ? 1 : 0, 1);
+  std::vector<uint8_t> lump(static_cast<size_t>(size));
+  pcxframe::test(file.ReadExactAt(0, lump.data(), lump.size()) ? 1 : 0, 1);
+  file.Close();
+  if (!single_convert_pic(frame, lump, name)) pcxframe::error(kNotALump);
+}
+
+int RunPicsnap(int argc, const char* const* argv, std::ostream& out) {
+  return pcxframe::RunConverter(pcxframe::kPicsnapSettings, argc, out,
+                                [&](pcxframe::Frame& frame) { LetUsRock(frame, argv[1]); });
+}
+
+}  // namespace picsnap
