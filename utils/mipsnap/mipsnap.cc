@@ -1,0 +1,66 @@
+#include "mipsnap/mipsnap.h"
+
+#include <algorithm>
+
+#include "mipsnap/miptex.h"
+#include "picsnap/pic.h"
+
+namespace mipsnap {
+
+namespace {
+
+// Lump names come from the file being converted; a '/' in one must not
+// steer the output out of the destination directory.
+std::string OutputName(const std::string& dest_path, const std::string& name) {
+  std::string file_name = name;
+  std::replace(file_name.begin(), file_name.end(), '/', '_');
+  return dest_path + file_name + ".pcx";
+}
+
+}  // namespace
+
+bool single_convert_pic(pcxframe::Frame& frame, const std::vector<uint8_t>& pic,
+                        const std::string& dest_path, const std::string& name) {
+  return picsnap::ConvertPicture(frame, pic.data(), pic.size(), OutputName(dest_path, name));
+}
+
+bool single_convert_mip(pcxframe::Frame& frame, const std::vector<uint8_t>& mip,
+                        const std::string& dest_path, const std::string& name) {
+  std::string output_name = OutputName(dest_path, name);
+  const std::optional<miptex_t> tex = ReadMiptex(mip.data(), mip.size());
+  if (!tex) return false;
+  frame.out() << ", texture: width " << tex->width << ", height " << tex->height;
+  frame.savePCX(static_cast<int>(tex->width), static_cast<int>(tex->height), tex->image,
+                output_name);
+  return true;
+}
+
+void LetUsRock(pcxframe::Frame& frame, const Wad& wad, const std::string& dest_path) {
+  std::ostream& out = frame.out();
+  for (const lumpinfo_t& lump : wad.lumpinfo) {
+    // Shown before the read, so a slow or failing lump is visible by name.
+    out << "   - " << lump.name << "..." << std::flush;
+    const std::vector<uint8_t> data = ReadLump(wad, lump);
+    // The picture rule goes first: the directory's lump type is not trusted.
+    if (!single_convert_pic(frame, data, dest_path, lump.name) &&
+        !single_convert_mip(frame, data, dest_path, lump.name)) {
+      out << ", skipping !";
+    }
+    out << "\n";
+  }
+}
+
+int RunMipsnap(int argc, const char* const* argv, std::ostream& out) {
+  return pcxframe::RunConverter(
+      pcxframe::kMipsnapSettings, argc, out, [&](pcxframe::Frame& frame) {
+        const std::string dest_path =
+            std::string(argc > 2 ? argv[2] : "") + std::string(kTexturesDir);
+        out << "Converting all textures from '" << argv[1] << "' into '" << dest_path
+            << "*.pcx':\n";
+        Wad wad;
+        InitWad(argv[1], &wad);
+        LetUsRock(frame, wad, dest_path);
+      });
+}
+
+}  // namespace mipsnap

@@ -1,0 +1,25 @@
+// The texture rule of WAD2 lumps (`miptex_t`): only the full-size image is
+// taken; the smaller mip levels behind it are never read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+namespace mipsnap {
+
+struct miptex_t {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  uint32_t image_offset = 0;     // from the start of the lump
+  const uint8_t* image = nullptr;  // the full-size image inside the lump
+};
+
+// 1 <= width, height <= 1024, compared as unsigned values.
+bool MiptexSizeValid(uint32_t width, uint32_t height);
+
+// The lump as a texture, or nothing when the rule fails, the lump is shorter
+// than the 28 bytes the rule reads, or the image does not lie inside it.
+std::optional<miptex_t> ReadMiptex(const uint8_t* lump, size_t size);
+
+}  // namespace mipsnap

@@ -1,0 +1,40 @@
+// An open WAD2 file and its directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/file.h"
+
+namespace mipsnap {
+
+struct wadinfo_t {
+  char magic[4] = {};
+  int32_t lump_count = 0;
+  int32_t dir_offset = 0;
+};
+
+struct lumpinfo_t {
+  int32_t file_pos = 0;
+  uint32_t disk_size = 0;
+  std::string name;  // up to the first NUL, at most 16 characters
+};
+
+struct Wad {
+  host::File wad;
+  int64_t file_size = 0;
+  wadinfo_t wadinfo;
+  std::vector<lumpinfo_t> lumpinfo;
+};
+
+// Opens `path` and loads its directory; ends the run on any failure. The
+// directory's place is checked against the file before anything is
+// allocated for it, so a damaged header cannot ask for absurd memory.
+void InitWad(const std::string& path, Wad* wad);
+
+// The lump's `disk_size` bytes; ends the run unless they lie in the file
+// (a lump of 0 bytes is a failed read too).
+std::vector<uint8_t> ReadLump(const Wad& wad, const lumpinfo_t& lump);
+
+}  // namespace mipsnap
