@@ -1,0 +1,28 @@
+// texsnap: converts every *.wal texture of the working directory into a
+// PCX file of the same base name in <prefix>textures/.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "pcxframe/frame.h"
+
+namespace texsnap {
+
+inline constexpr std::string_view kTexturesDir = "textures/";
+
+// The whole tool: argv[1], optional, is put in front of "textures/".
+// Returns the exit status; all output goes to `out`.
+int RunTexsnap(int argc, const char* const* argv, std::ostream& out);
+
+// Converts the *.wal files of the working directory in name order.
+void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path);
+
+// Writes one texture held whole in `mip` as <dest_path><name>.pcx, or
+// reports why it is skipped.
+void single_convert_mip(pcxframe::Frame& frame, const std::vector<uint8_t>& mip,
+                        const std::string& dest_path, const std::string& name);
+
+}  // namespace texsnap
