@@ -90,6 +90,8 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
       entry.is_link = true;
       if (fstatat(dfd, e->d_name, &st, 0) != 0) continue;  // dangling link
     }
+    entry.device = static_cast<uint64_t>(st.st_dev);
+    entry.inode = static_cast<uint64_t>(st.st_ino);
     if (S_ISDIR(st.st_mode)) {
       entry.is_dir = true;
     } else if (S_ISREG(st.st_mode)) {

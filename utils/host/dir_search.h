@@ -15,6 +15,8 @@ struct DirEntry {
   bool is_dir = false;  // a directory (possibly reached through a link)
   bool is_link = false; // the entry itself is a symbolic link
   int64_t size = 0;     // length in bytes of a regular file, 0 for directories
+  uint64_t device = 0;  // identity of the file reached (links followed)
+  uint64_t inode = 0;
 };
 
 // Matches `name` against a pattern of '*' (any run of characters) and '?'

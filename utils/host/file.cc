@@ -53,6 +53,25 @@ bool File::Open(const std::string& path, Mode mode) {
   return true;
 }
 
+void File::Adopt(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+bool File::Identity(uint64_t* device, uint64_t* inode) const {
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return false;
+  *device = static_cast<uint64_t>(st.st_dev);
+  *inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
+bool File::IsAt(const std::string& path) const {
+  struct stat by_name, by_fd;
+  return ::stat(path.c_str(), &by_name) == 0 && ::fstat(fd_, &by_fd) == 0 &&
+         by_name.st_dev == by_fd.st_dev && by_name.st_ino == by_fd.st_ino;
+}
+
 bool File::ReadAt(int64_t offset, void* buf, size_t n, size_t* got) const {
   *got = 0;
   if (offset < 0) {
@@ -186,6 +205,32 @@ void BufferedWriter::FlushBuffer() {
 bool BufferedWriter::Flush() {
   FlushBuffer();
   return ok_;
+}
+
+bool CreateNewFile(const std::string& path, const void* content, size_t n, File* file) {
+  const std::string dir = HostDirName(path);
+  // An unnamed file gets its content and lock first and is then linked under
+  // its name; linking fails if the name exists, so nothing is replaced.
+  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    File tmp;
+    tmp.Adopt(fd);
+    if (!tmp.Lock(true, false) || !tmp.WriteAt(0, content, n)) return false;
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      *file = std::move(tmp);
+      return true;
+    }
+    if (errno == EEXIST || !IsDirectory(dir.empty() ? "." : dir)) return false;
+    // No /proc to link through: fall back below.
+  }
+  // Without unnamed files: create, lock, fill. Another process may open the
+  // new file before it is locked; it then sees it empty for a moment.
+  File tmp;
+  if (!tmp.Open(path, File::Mode::kCreateExclusive)) return false;
+  if (!tmp.Lock(true, false) || !tmp.WriteAt(0, content, n)) return false;
+  *file = std::move(tmp);
+  return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {

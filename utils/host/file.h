@@ -29,6 +29,8 @@ class File {
   File& operator=(File&& other) noexcept;
 
   bool Open(const std::string& path, Mode mode);
+  // Takes ownership of an open descriptor.
+  void Adopt(int fd);
   bool is_open() const { return fd_ >= 0; }
   int fd() const { return fd_; }
 
@@ -48,6 +50,11 @@ class File {
 
   // Advisory whole-file lock, released by Close or the destructor.
   bool Lock(bool exclusive, bool wait);
+
+  // True when `path` names the very file this object has open (same device
+  // and inode); false when the name now leads elsewhere or nowhere.
+  bool IsAt(const std::string& path) const;
+  bool Identity(uint64_t* device, uint64_t* inode) const;
 
   // Closes and reports whether the close succeeded.
   bool Close();
@@ -82,6 +89,12 @@ class BufferedWriter {
   int64_t written_ = 0;
   bool ok_ = true;
 };
+
+// Creates `path` holding `content`, exclusively locked and open for reading
+// and writing in `*file`. The name appears only with its content complete, so
+// no other process ever sees a partial file under it. Never replaces an
+// existing file: fails with errno EEXIST instead.
+bool CreateNewFile(const std::string& path, const void* content, size_t n, File* file);
 
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out);

@@ -1,0 +1,25 @@
+// The actions on entries already in the archive.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "xkrf/run_state.h"
+
+namespace xkrf {
+
+// Prints the matching entries as a table in pages of 22 rows, waiting for a
+// key between pages and at the end.
+void list(RunState* st);
+
+// Writes every matching entry out as a file below the working directory.
+void ext(RunState* st);
+void single_extract(RunState* st, size_t index);
+
+// Flags every matching entry deleted; finishing the run then compacts.
+void del(RunState* st);
+
+// One row of the listing, line end included.
+std::string ListingRow(const krfdir_t& entry);
+
+}  // namespace xkrf

@@ -1,0 +1,181 @@
+#include "xkrf/add.h"
+
+#include <cinttypes>
+
+#include "host/dir_search.h"
+#include "mixed/mixed.h"
+#include "xkrf/archive.h"
+
+namespace xkrf {
+
+namespace {
+
+// One step of an add run. The whole walk is planned before the first byte is
+// written: the planned sizes bound how far new data can reach, which decides
+// where the directory is safe meanwhile.
+struct AddStep {
+  enum Kind { kFile, kEnter, kLeave, kNote };
+  Kind kind;
+  std::string text;     // kEnter, kLeave: the folder's name; kNote: the message
+  std::string fs_path;  // kFile: the file on the host
+  std::string stored;   // kFile: the entry's name
+  std::string shown;    // kFile: the name in the "adding" line
+  int64_t size = 0;     // kFile: the length the search reported
+};
+
+class Planner {
+ public:
+  explicit Planner(const RunState& st) : st_(st) {
+    st.krf.Identity(&archive_device_, &archive_inode_);
+  }
+
+  void Walk(const std::string& fs_dir, const std::string& prefix, int level,
+            const std::string& pattern, const std::vector<host::DirEntry>& entries) {
+    for (const host::DirEntry& e : entries) {
+      if (e.is_dir) {
+        if (!st_.settings.subdirs || e.name[0] == '.' || e.is_link) continue;
+        const std::string sub = fs_dir + e.name + "/";
+        std::vector<host::DirEntry> below;
+        if (!host::ListDirectory(sub, &below)) {
+          Note("Cannot read sub-directory '" + e.name + "', skipping !\n");
+          continue;
+        }
+        steps_.push_back({AddStep::kEnter, e.name, "", "", "", 0});
+        Walk(sub, prefix + e.name + "\\", level + 1, pattern, below);
+        steps_.push_back({AddStep::kLeave, e.name, "", "", "", 0});
+        continue;
+      }
+      if (!host::WildcardMatch(pattern, e.name)) continue;
+      const std::string lower = host::AsciiLower(e.name);
+      const std::string stored = prefix + lower;
+      if (stored.size() > krf::kMaxNameLength) {
+        Note("skipping '" + stored + "': stored name longer than 63 characters !\n");
+      } else if (e.device == archive_device_ && e.inode == archive_inode_) {
+        Note("skipping '" + stored + "': it is the archive itself !\n");
+      } else if (FurthestWrite(st_, reach_ + e.size, files_ + 1) > krf::kMaxOffset) {
+        Note("skipping '" + stored + "': the archive would grow beyond 2 GiB !\n");
+      } else {
+        steps_.push_back({AddStep::kFile, "", fs_dir + e.name, stored,
+                          level == 0 ? stored : lower, e.size});
+        reach_ += e.size;
+        ++files_;
+      }
+    }
+  }
+
+  std::vector<AddStep>& steps() { return steps_; }
+  int64_t reach() const { return reach_; }
+
+ private:
+  void Note(std::string text) { steps_.push_back({AddStep::kNote, std::move(text), "", "", "", 0}); }
+
+  const RunState& st_;
+  std::vector<AddStep> steps_;
+  int64_t reach_ = 0;  // the sum of the planned files' lengths
+  int64_t files_ = 0;
+  uint64_t archive_device_ = 0;
+  uint64_t archive_inode_ = 0;
+};
+
+// Buffers reused from file to file.
+struct AddBuffers {
+  std::vector<uint8_t> raw;
+  std::vector<uint8_t> encoded;
+};
+
+void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* buffers) {
+  std::fprintf(st->out, "adding '%s'", step.shown.c_str());
+  std::fflush(st->out);
+  host::File input;
+  if (!input.Open(step.fs_path, host::File::Mode::kRead)) {
+    throw Fatal("\nCould not open input file...!\n");
+  }
+  // Only what is read is stored, at most the length the search reported: a
+  // file that changed since then still gives a sound entry.
+  std::vector<uint8_t>& raw = buffers->raw;
+  raw.resize(static_cast<size_t>(step.size));
+  size_t got = 0;
+  test(input.ReadAt(0, raw.data(), raw.size(), &got));
+  test(got > 0);  // an empty file cannot be stored
+  raw.resize(got);
+
+  krfdir_t& entry = st->dir[dir_num];
+  entry = krfdir_t{};
+  krf::SetName(&entry, step.stored);
+  entry.Type = st->settings.compress;
+  entry.Ofs = static_cast<int32_t>(st->last_pos);
+  entry.RawLen = static_cast<int32_t>(got);
+  const std::vector<uint8_t>* fin = &raw;
+  entry.Size = static_cast<int32_t>(got);
+  if (st->settings.compress == mixed::kCompressRle) {
+    const int64_t packed = apply_compression(raw.data(), got, st->settings.compress,
+                                             &buffers->encoded, st->out);
+    if (packed != -1) {
+      entry.Size = static_cast<int32_t>(packed);
+      fin = &buffers->encoded;
+    } else {
+      entry.Type = krf::kMethodNone;
+    }
+  }
+  st->disk.data_written = true;
+  test(st->krf.WriteAt(st->last_pos, fin->data(), static_cast<size_t>(entry.Size)));
+  st->last_pos += entry.Size;
+  entry.Type |= krf::kLive;
+  std::fputs("\n", st->out);
+}
+
+void AddFile(RunState* st, const AddStep& step, AddBuffers* buffers) {
+  size_t dir_num = st->dir.size();
+  const auto found = st->live_index.find(step.stored);
+  if (found == st->live_index.end()) {
+    st->live_index.emplace(step.stored, dir_num);
+    st->dir.emplace_back();
+  } else {
+    st->need_upd = true;
+    krfdir_t& old = st->dir[found->second];
+    if (old.Size > step.size) {
+      // The new data may not fit the old block: the old entry is flagged and
+      // the file takes a new slot at the end.
+      old.Type &= ~krf::kLive;
+      found->second = dir_num;
+      st->dir.emplace_back();
+    } else {
+      dir_num = found->second;
+    }
+  }
+  st->dir_changed = true;
+  single_add(st, step, dir_num, buffers);
+  ++st->progressed;
+}
+
+}  // namespace
+
+void add(RunState* st) {
+  const Settings& s = st->settings;
+  const std::string pattern = s.name[1].substr(s.mask_path.size());
+  const std::string top = s.mask_path.empty() ? std::string() : host::ResolvePath(HostPath(s.mask_path));
+  std::vector<host::DirEntry> entries;
+  Planner planner(*st);
+  if (host::ListDirectory(top, &entries)) planner.Walk(top, s.mask_path, 0, pattern, entries);
+
+  ProtectDirectory(st, planner.reach());
+  AddBuffers buffers;
+  for (const AddStep& step : planner.steps()) {
+    switch (step.kind) {
+      case AddStep::kEnter:
+        std::fprintf(st->out, "Entering sub-directory '%s'...\n", step.text.c_str());
+        break;
+      case AddStep::kLeave:
+        std::fprintf(st->out, "Leaving sub-directory '%s'...\n", step.text.c_str());
+        break;
+      case AddStep::kNote:
+        std::fputs(step.text.c_str(), st->out);
+        break;
+      case AddStep::kFile:
+        AddFile(st, step, &buffers);
+        break;
+    }
+  }
+}
+
+}  // namespace xkrf

@@ -1,0 +1,282 @@
+#include "xkrf/archive.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "host/byteorder.h"
+#include "host/dir_search.h"
+
+namespace xkrf {
+
+namespace {
+
+constexpr char kTempName[] = "xkrf1308.$$$";
+constexpr size_t kCopyChunk = 1 << 20;
+
+std::vector<uint8_t> EncodeDirectory(const std::vector<krfdir_t>& dir) {
+  std::vector<uint8_t> bytes(dir.size() * krf::kDirEntrySize);
+  for (size_t i = 0; i < dir.size(); ++i) {
+    krf::EncodeDirEntry(dir[i], bytes.data() + i * krf::kDirEntrySize);
+  }
+  return bytes;
+}
+
+int64_t DirBytes(int64_t entries) { return entries * static_cast<int64_t>(krf::kDirEntrySize); }
+
+bool Overlaps(int64_t a_start, int64_t a_end, int64_t b_start, int64_t b_end) {
+  return a_start < b_end && b_start < a_end;
+}
+
+// Points the header on disk at `entries` records at `dir_ofs`, after what it
+// points at has reached the disk.
+void CommitHeader(RunState* st, int64_t dir_ofs, size_t entries) {
+  test(st->krf.Sync());
+  krfheader_t h = st->header;
+  h.DirOfs = static_cast<int32_t>(dir_ofs);
+  h.DirEntries = static_cast<int32_t>(entries);
+  uint8_t bytes[krf::kHeaderSize];
+  krf::EncodeHeader(h, bytes);
+  test(st->krf.WriteAt(0, bytes, sizeof bytes));
+  test(st->krf.Sync());
+  st->disk.header = h;
+  st->disk.header_original = false;
+}
+
+void WriteAt(RunState* st, int64_t pos, const std::vector<uint8_t>& bytes) {
+  test(pos + static_cast<int64_t>(bytes.size()) <= krf::kMaxOffset);
+  test(st->krf.WriteAt(pos, bytes.data(), bytes.size()));
+  st->disk.file_size = std::max(st->disk.file_size, pos + static_cast<int64_t>(bytes.size()));
+}
+
+void LockArchive(RunState* st, host::File* f) {
+  const bool exclusive = !st->read_only;
+  if (f->Lock(exclusive, false)) return;
+  std::fprintf(st->out, "waiting for another run on '%s' to finish...\n",
+               st->settings.name[0].c_str());
+  std::fflush(st->out);
+  test(f->Lock(exclusive, true));
+}
+
+}  // namespace
+
+void OpenArchive(RunState* st) {
+  const std::string& shown = st->settings.name[0];
+  st->krf_path = host::ResolvePath(shown);
+  for (;;) {
+    host::File f;
+    if (f.Open(st->krf_path, st->read_only ? host::File::Mode::kRead
+                                            : host::File::Mode::kReadWrite)) {
+      LockArchive(st, &f);
+      // A compaction by the run we waited for renames a new file over the
+      // name; the lock then belongs to the old one.
+      if (!f.IsAt(st->krf_path)) continue;
+      st->krf = std::move(f);
+      return;
+    }
+    const bool missing = errno == ENOENT;
+    std::fprintf(st->out, "creating '%s'...\n", shown.c_str());
+    // An archive that exists but cannot be opened (no permission, a folder)
+    // is never emptied: it would be the user's data.
+    if (!missing) throw Fatal("Couldn't create file !\n");
+    uint8_t header[krf::kHeaderSize];
+    krf::EncodeHeader(krf::NewHeader(), header);
+    if (host::CreateNewFile(st->krf_path, header, sizeof header, &f)) {
+      st->krf = std::move(f);
+      return;
+    }
+    if (errno != EEXIST) throw Fatal("Couldn't create file !\n");
+    // Another run created it a moment ago: open that one.
+  }
+}
+
+void ReadHeader(RunState* st) {
+  const int64_t size = st->krf.Size();
+  test(size >= static_cast<int64_t>(krf::kHeaderSize));
+  uint8_t bytes[krf::kHeaderSize];
+  test(st->krf.ReadExactAt(0, bytes, sizeof bytes));
+  st->header = krf::DecodeHeader(bytes);
+  st->disk.header = st->header;
+  st->disk.file_size = size;
+  st->disk.original_size = size;
+}
+
+void read_dir(RunState* st) {
+  const int64_t entries = st->header.DirEntries;
+  const int64_t dir_ofs = st->header.DirOfs;
+  // Everything is checked against the file before anything is allocated.
+  test(entries >= 0 && dir_ofs >= static_cast<int64_t>(krf::kHeaderSize) &&
+       host::RangeInside(dir_ofs, DirBytes(entries), st->disk.file_size));
+  std::vector<uint8_t> bytes(static_cast<size_t>(DirBytes(entries)));
+  test(st->krf.ReadExactAt(dir_ofs, bytes.data(), bytes.size()));
+  st->dir.resize(static_cast<size_t>(entries));
+  // New data goes behind the last byte any entry uses; in an archive this
+  // tool finished that is the directory's offset. Space a stopped run left
+  // behind the data is so taken back.
+  st->last_pos = static_cast<int64_t>(krf::kHeaderSize);
+  for (size_t i = 0; i < st->dir.size(); ++i) {
+    krfdir_t& e = st->dir[i];
+    e = krf::DecodeDirEntry(bytes.data() + i * krf::kDirEntrySize);
+    if (e.Ofs >= static_cast<int64_t>(krf::kHeaderSize) &&
+        host::RangeInside(e.Ofs, e.Size, dir_ofs)) {
+      st->last_pos = std::max<int64_t>(st->last_pos, int64_t{e.Ofs} + e.Size);
+    }
+    if (krf::IsLive(e.Type)) st->live_index.emplace(krf::EntryName(e), i);
+  }
+}
+
+int64_t FurthestWrite(const RunState& st, int64_t reach, int64_t extra_entries) {
+  const int64_t current = DirBytes(st.disk.header.DirEntries);
+  const int64_t final_dir = DirBytes(static_cast<int64_t>(st.dir.size()) + extra_entries);
+  const int64_t copy_at = std::max(st.last_pos + reach, st.disk.file_size);
+  const int64_t final_end = st.last_pos + reach + final_dir;
+  return std::max(copy_at + current, final_end) + final_dir;
+}
+
+void ProtectDirectory(RunState* st, int64_t reach) {
+  const int64_t dir_start = st->disk.header.DirOfs;
+  const int64_t dir_end = dir_start + DirBytes(st->disk.header.DirEntries);
+  if (reach <= 0 || !Overlaps(st->last_pos, st->last_pos + reach, dir_start, dir_end)) return;
+  st->disk.original_dir = EncodeDirectory(st->dir);
+  st->disk.original_header = st->disk.header;
+  const int64_t copy_at = std::max(st->last_pos + reach, st->disk.file_size);
+  WriteAt(st, copy_at, st->disk.original_dir);
+  CommitHeader(st, copy_at, st->dir.size());
+  st->disk.on_copy = true;
+}
+
+void finish_krf(RunState* st) {
+  if (!st->dir_changed) return;
+  const std::vector<uint8_t> bytes = EncodeDirectory(st->dir);
+  const int64_t pos = st->last_pos;
+  const int64_t end = pos + static_cast<int64_t>(bytes.size());
+  const int64_t cur_start = st->disk.header.DirOfs;
+  const int64_t cur_end = cur_start + DirBytes(st->disk.header.DirEntries);
+  bool committed = true;
+  if (Overlaps(pos, end, cur_start, cur_end)) {
+    // Overwriting the directory the header points at would leave no valid
+    // directory for a moment: put the new one beyond both first.
+    const int64_t staging = std::max(cur_end, end);
+    if (staging + static_cast<int64_t>(bytes.size()) <= krf::kMaxOffset) {
+      WriteAt(st, staging, bytes);
+      CommitHeader(st, staging, st->dir.size());
+      st->disk.on_copy = false;
+    } else {
+      committed = false;
+    }
+  }
+  if (committed) {
+    WriteAt(st, pos, bytes);
+    CommitHeader(st, pos, st->dir.size());
+    st->disk.on_copy = false;
+    test(st->krf.Truncate(end));
+    st->disk.file_size = end;
+  } else if (!st->need_upd) {
+    throw Fatal(kReadWriteError);
+  }
+  st->header.DirOfs = static_cast<int32_t>(pos);
+  st->header.DirEntries = static_cast<int32_t>(st->dir.size());
+  if (st->need_upd) update_krf(st);
+}
+
+namespace {
+
+// The compaction's temporary file: open, locked, and removed again unless
+// it was renamed over the archive.
+class TempFile {
+ public:
+  explicit TempFile(std::string path) : path_(std::move(path)) {}
+  ~TempFile() {
+    if (file_.is_open() && !renamed_ && file_.IsAt(path_)) ::remove(path_.c_str());
+  }
+  bool Open() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (!file_.Open(path_, host::File::Mode::kOpenOrCreate)) return false;
+      if (!file_.Lock(true, true)) return false;
+      // A concurrent compaction in this folder may have renamed the file we
+      // locked over its own archive.
+      if (file_.IsAt(path_)) return file_.Truncate(0);
+    }
+    return false;
+  }
+  host::File& file() { return file_; }
+  const std::string& path() const { return path_; }
+  void MarkRenamed() { renamed_ = true; }
+
+ private:
+  std::string path_;
+  host::File file_;
+  bool renamed_ = false;
+};
+
+}  // namespace
+
+void update_krf(RunState* st) {
+  std::fputs("Updating files......\n", st->out);
+  std::fflush(st->out);
+  TempFile tmp(host::HostDirName(st->krf_path) + kTempName);
+  if (!tmp.Open()) throw Fatal("Cannot create update file !!\n");
+
+  host::BufferedWriter writer(&tmp.file(), kCopyChunk);
+  uint8_t header_bytes[krf::kHeaderSize];
+  krf::EncodeHeader(st->header, header_bytes);
+  writer.Write(header_bytes, sizeof header_bytes);
+
+  std::vector<krfdir_t> kept;
+  std::vector<uint8_t> chunk(kCopyChunk);
+  const int64_t archive_size = st->krf.Size();
+  int64_t pos = static_cast<int64_t>(krf::kHeaderSize);
+  for (const krfdir_t& e : st->dir) {
+    if (!krf::IsLive(e.Type)) continue;
+    test(e.Size > 0 && host::RangeInside(e.Ofs, e.Size, archive_size) &&
+         pos + e.Size <= krf::kMaxOffset);
+    krfdir_t moved = e;
+    moved.Ofs = static_cast<int32_t>(pos);
+    for (int64_t done = 0; done < e.Size;) {
+      const size_t n = static_cast<size_t>(std::min<int64_t>(e.Size - done, kCopyChunk));
+      test(st->krf.ReadExactAt(e.Ofs + done, chunk.data(), n));
+      writer.Write(chunk.data(), n);
+      done += static_cast<int64_t>(n);
+    }
+    pos += e.Size;
+    kept.push_back(moved);
+  }
+  const std::vector<uint8_t> dir_bytes = EncodeDirectory(kept);
+  test(pos + static_cast<int64_t>(dir_bytes.size()) <= krf::kMaxOffset);
+  writer.Write(dir_bytes.data(), dir_bytes.size());
+  test(writer.Flush());
+
+  krfheader_t compacted = st->header;
+  compacted.DirEntries = static_cast<int32_t>(kept.size());
+  compacted.DirOfs = static_cast<int32_t>(pos);
+  krf::EncodeHeader(compacted, header_bytes);
+  test(tmp.file().WriteAt(0, header_bytes, sizeof header_bytes));
+  test(tmp.file().Sync());
+  test(host::ReplaceFile(tmp.path(), st->krf_path));
+  tmp.MarkRenamed();
+  st->krf.Close();
+}
+
+void RollBack(RunState* st) noexcept {
+  if (!st->krf.is_open() || st->read_only) return;
+  DiskState& d = st->disk;
+  if (d.on_copy) {
+    // The header points at the copy; the original place of the directory
+    // holds new blocks that nothing refers to. Put the directory back there.
+    uint8_t bytes[krf::kHeaderSize];
+    krf::EncodeHeader(d.original_header, bytes);
+    if (!st->krf.WriteAt(d.original_header.DirOfs, d.original_dir.data(),
+                         d.original_dir.size()) ||
+        !st->krf.Sync() || !st->krf.WriteAt(0, bytes, sizeof bytes) || !st->krf.Sync()) {
+      return;  // the copy stays in charge: still a valid archive
+    }
+    d.on_copy = false;
+    d.header = d.original_header;
+    d.header_original = true;
+    st->krf.Truncate(d.original_size);
+  } else if (d.data_written && d.header_original) {
+    // Blocks written where no directory lay: cut off what grew the file.
+    st->krf.Truncate(d.original_size);
+  }
+}
+
+}  // namespace xkrf

@@ -1,0 +1,78 @@
+#include "xkrf/cli.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "host/dir_search.h"
+
+namespace xkrf {
+
+namespace {
+
+struct Switch {
+  const char* word;
+  void (*apply)(Settings*);
+};
+
+constexpr Switch kSwitches[] = {
+    {"subs", [](Settings* s) { s->subdirs = true; }},
+    {"add", [](Settings* s) { s->action = kAdd; }},
+    {"del", [](Settings* s) { s->action = kDelete; }},
+    {"list", [](Settings* s) { s->action = kList; }},
+    {"ext", [](Settings* s) { s->action = kExtract; }},
+    {"rle", [](Settings* s) { s->compress = 2; }},
+    {"none", [](Settings* s) { s->compress = 1; }},
+};
+
+constexpr char kUsage[] =
+    "none\n\n"
+    "Usage: xkrf KRF-file file-mask [-subs -add -del -ext (-list) (-none) -rle]\n\n";
+
+}  // namespace
+
+std::string PathFromName(const std::string& name) {
+  const size_t slash = name.rfind('\\');
+  return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+}
+
+std::string HostPath(const std::string& archived) {
+  std::string out = archived;
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
+void ParseCommandLine(int argc, const char* const* argv, std::FILE* out, Settings* settings) {
+  if (argc < 2) throw Fatal(kUsage);
+  int positional = 0;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (!arg.empty() && arg[0] == '-') {
+      const std::string_view word = arg.substr(1);
+      const Switch* hit = std::find_if(std::begin(kSwitches), std::end(kSwitches),
+                                       [&](const Switch& s) { return word == s.word; });
+      if (hit == std::end(kSwitches)) {
+        throw Fatal("Unknown switch: '" + std::string(word) + "'\n");
+      }
+      hit->apply(settings);
+      std::fprintf(out, "%s, ", hit->word);
+      continue;
+    }
+    if (positional == 2) throw Fatal("Already a KRF-File and File-Mask specified !\n");
+    settings->name[positional++] = std::string(arg);
+  }
+  settings->name[0] = host::AsciiLower(settings->name[0]);
+  // The mask is an archive-side name: its separator is the backslash,
+  // whichever of the two the user typed.
+  std::string mask = host::AsciiLower(settings->name[1]);
+  std::replace(mask.begin(), mask.end(), '/', '\\');
+  settings->name[1] = mask;
+
+  if (settings->name[0].empty()) throw Fatal("No KRF-File specified !\n");
+  settings->name[0] += ".krf";
+  if (settings->name[1].empty() && settings->action != kList) {
+    throw Fatal("No File-Mask specified !\n");
+  }
+  settings->mask_path = PathFromName(settings->name[1]);
+}
+
+}  // namespace xkrf

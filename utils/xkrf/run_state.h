@@ -1,0 +1,95 @@
+// The settings and state of one xkrf run, and its single fatal path.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "host/file.h"
+#include "xkrf/krf_format.h"
+
+namespace xkrf {
+
+using krf::krfdir_t;
+using krf::krfheader_t;
+
+// Exit statuses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitEncoderOverflow = 2;
+
+enum Action { kAdd = 1, kDelete = 2, kList = 3, kExtract = 4 };
+
+inline constexpr char kReadWriteError[] = "Fatal Read/Write error !\n";
+
+// Every failure of a run: the message is printed as it stands, then the
+// closing screen, and the run ends with kExitFailure.
+class Fatal : public std::runtime_error {
+ public:
+  explicit Fatal(const std::string& message) : std::runtime_error(message) {}
+};
+
+// The result check of every read, write, remove and rename.
+inline void test(int64_t actual, int64_t expected) {
+  if (actual != expected) throw Fatal(kReadWriteError);
+}
+inline void test(bool ok) { test(ok ? 1 : 0, 1); }
+
+struct Settings {
+  int action = kAdd;
+  int compress = 2;  // method bits: 1 stored as is, 2 mixed RLE
+  bool subdirs = false;
+  // name[0]: the archive's host path, lower-cased, ".krf" appended.
+  // name[1]: the file mask, lower-cased, with '\' as its only separator.
+  std::string name[2];
+  std::string mask_path;  // name[1] up to and including its last '\'
+};
+
+// Where the header on disk points while a run changes the archive. Adding
+// writes new blocks over the old directory only after a copy of that
+// directory is safe beyond them; the header is rewritten only after what it
+// points at has reached the disk, so the archive opens whatever instant the
+// run stops at.
+struct DiskState {
+  krfheader_t header;  // the header as it is on disk now
+  int64_t file_size = 0;
+  // Set while the header points at a relocated copy of the directory that
+  // the run started with; a failed run can then restore the original.
+  bool on_copy = false;
+  bool data_written = false;     // new blocks were written in this run
+  bool header_original = true;   // the header on disk is the one read at the start
+  std::vector<uint8_t> original_dir;  // the original directory's bytes
+  krfheader_t original_header;
+  int64_t original_size = 0;
+};
+
+struct RunState {
+  Settings settings;
+  std::FILE* out = nullptr;
+
+  std::string krf_path;  // the archive as found on the host
+  host::File krf;
+  bool read_only = false;
+  krfheader_t header;
+  std::vector<krfdir_t> dir;
+  int64_t last_pos = 0;
+  bool need_upd = false;
+  bool dir_changed = false;
+  int progressed = 0;
+  DiskState disk;
+
+  // Live entries by exact name: the first live entry of each name.
+  std::unordered_map<std::string, size_t> live_index;
+};
+
+// The directory part of `name` up to and including its last backslash, or
+// "" when it has none. Only the backslash separates.
+std::string PathFromName(const std::string& name);
+
+// '\' to the host's '/'.
+std::string HostPath(const std::string& archived);
+
+}  // namespace xkrf

@@ -1,0 +1,77 @@
+#include "xkrf/xkrf.h"
+
+#include <new>
+
+#include "mixed/mixed.h"
+#include "xkrf/actions.h"
+#include "xkrf/add.h"
+#include "xkrf/archive.h"
+#include "xkrf/cli.h"
+
+namespace xkrf {
+
+namespace {
+
+constexpr char kBanner[] =
+    "XKRF the ultimate KelResourceFile managing Utility (Linux edition 1.0)\n\n";
+
+void end_screen(std::FILE* out) {
+  std::fputs("\nThank's for using XKRF !\n", out);
+  std::fputs("Visit https://krftools.example.org/ for news and updates.\n", out);
+  std::fputs("Write to krftools@example.org with bugs and wishes.\n", out);
+  std::fflush(out);
+}
+
+void LetUsRock(RunState* st) {
+  st->read_only = st->settings.action == kList || st->settings.action == kExtract;
+  OpenArchive(st);
+  try {
+    ReadHeader(st);
+    std::fprintf(st->out, "Actual KRF contains %d entries.\n", st->header.DirEntries);
+    read_dir(st);
+    switch (st->settings.action) {
+      case kAdd: add(st); break;
+      case kList: list(st); break;
+      case kDelete: del(st); break;
+      case kExtract: ext(st); break;
+    }
+    finish_krf(st);
+  } catch (...) {
+    RollBack(st);
+    throw;
+  }
+  std::fputs("finished...\n", st->out);
+}
+
+}  // namespace
+
+int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
+  std::fputs(kBanner, out);
+  std::fputs("Checking commandline arguments: ", out);
+  RunState st;
+  st.out = out;
+  try {
+    ParseCommandLine(argc, argv, out, &st.settings);
+    std::fprintf(out, "\nKRF-File: %s\nFile-Mask: %s (mask-path: '%s') \n",
+                 st.settings.name[0].c_str(), st.settings.name[1].c_str(),
+                 st.settings.mask_path.c_str());
+    LetUsRock(&st);
+    std::fprintf(out, "Uh, we progressed %d files...\n", st.progressed);
+  } catch (const Fatal& fatal) {
+    std::fputs(fatal.what(), out);
+    end_screen(out);
+    return kExitFailure;
+  } catch (const mixed::EncodeOverflow& overflow) {
+    std::fputs(overflow.what(), out);
+    std::fflush(out);
+    return kExitEncoderOverflow;
+  } catch (const std::bad_alloc&) {
+    std::fputs("Out of memory !\n", out);
+    end_screen(out);
+    return kExitFailure;
+  }
+  end_screen(out);
+  return kExitOk;
+}
+
+}  // namespace xkrf
