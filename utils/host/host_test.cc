@@ -1,0 +1,152 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "host/dir_search.h"
+#include "host/file.h"
+#include "host/safe_tree.h"
+
+namespace host {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(WildcardMatch, Table) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"*.*", "readme", true},     {"*.*", "a.b.c", true},     {"*.pcx", "A.PCX", true},
+      {"*.pcx", "a.pcxx", false},  {"*.pcx", "pcx", false},    {"a?c", "ABC", true},
+      {"a?c", "ac", false},        {"*", "", true},            {"", "a", false},
+      {"*a*b*", "xxaYYbzz", true}, {"*a*b", "xxaYYbzz", false}, {"*.wal", ".wal", true},
+      {"*.wal", "x.WaL", true},    {"a*", "a", true},          {"**.x", "q.x", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.expected) << c.pattern << " vs " << c.name;
+  }
+}
+
+TEST(NameLess, FoldsCaseThenRawBytes) {
+  std::vector<std::string> names = {"b", "B", "a.txt", "A", "a", "ab", "_x", "Z"};
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return NameLess(a, b);
+  });
+  // Letters fold to lower case, so "_" (0x5F) sorts before every letter.
+  const std::vector<std::string> expected = {"_x", "A", "a", "a.txt", "ab", "B", "b", "Z"};
+  EXPECT_EQ(names, expected);
+}
+
+class HostDir : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "hosttest-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    root_ = tmpl;
+    old_cwd_ = fs::current_path();
+    fs::current_path(root_);
+  }
+  void TearDown() override {
+    fs::current_path(old_cwd_);
+    fs::remove_all(root_);
+  }
+  static void Touch(const std::string& path, const std::string& content = "x") {
+    std::ofstream(path, std::ios::binary) << content;
+  }
+
+  fs::path root_;
+  fs::path old_cwd_;
+};
+
+TEST_F(HostDir, ListDirectoryReportsFilesAndFoldersOnlySorted) {
+  Touch("b.txt", "12345");
+  Touch("A.txt");
+  fs::create_directory("Sub");
+  fs::create_symlink("b.txt", "link.txt");
+  fs::create_symlink("missing", "dangling");
+  ASSERT_EQ(mkfifo("pipe", 0600), 0);
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(ListDirectory("", &entries));
+  std::vector<std::string> names;
+  for (const DirEntry& e : entries) names.push_back(e.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"A.txt", "b.txt", "link.txt", "Sub"}));
+  EXPECT_EQ(entries[1].size, 5);
+  EXPECT_TRUE(entries[2].is_link);
+  EXPECT_FALSE(entries[2].is_dir);
+  EXPECT_EQ(entries[2].size, 5);
+  EXPECT_TRUE(entries[3].is_dir);
+  EXPECT_FALSE(ListDirectory("no-such-folder", &entries));
+
+  ASSERT_TRUE(SearchDirectory("", "*.TXT", &entries));
+  EXPECT_EQ(entries.size(), 3u);
+}
+
+TEST_F(HostDir, ResolvePathFindsOtherLetterCase) {
+  fs::create_directories("Gfx/Deep");
+  Touch("Gfx/Deep/File.KRF");
+  EXPECT_EQ(ResolvePath("gfx/deep/file.krf"), "Gfx/Deep/File.KRF");
+  EXPECT_EQ(ResolvePath("gfx/new/file.krf"), "Gfx/new/file.krf");
+  EXPECT_EQ(ResolvePath("Gfx/"), "Gfx/");
+  fs::create_directory("gfx");  // the exact spelling wins when it exists
+  EXPECT_EQ(ResolvePath("gfx/x"), "gfx/x");
+}
+
+TEST_F(HostDir, CreateNewFileNeverReplaces) {
+  File f;
+  ASSERT_TRUE(CreateNewFile("new.bin", "abc", 3, &f));
+  EXPECT_EQ(f.Size(), 3);
+  File again;
+  EXPECT_FALSE(CreateNewFile("new.bin", "zz", 2, &again));
+  EXPECT_EQ(errno, EEXIST);
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(ReadWholeFile("new.bin", &bytes));
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{'a', 'b', 'c'}));
+  // The lock taken at creation keeps other takers out.
+  File other;
+  ASSERT_TRUE(other.Open("new.bin", File::Mode::kReadWrite));
+  EXPECT_FALSE(other.Lock(true, false));
+  f.Close();
+  EXPECT_TRUE(other.Lock(true, false));
+}
+
+TEST_F(HostDir, SafeTreeCreatesLevelsAndRefusesLinks) {
+  File dir;
+  bool created = false;
+  ASSERT_EQ(OpenDirectoryBelow({"a", "b"}, &dir, &created), TreeResult::kOk);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(fs::is_directory("a/b"));
+  ASSERT_EQ(OpenDirectoryBelow({"A", "B"}, &dir, &created), TreeResult::kOk);
+  EXPECT_FALSE(created);  // found in the other letter case
+
+  fs::create_directory("outside");
+  fs::create_directory_symlink(root_ / "outside", "trap");
+  EXPECT_EQ(OpenDirectoryBelow({"trap", "x"}, &dir, &created), TreeResult::kUnsafe);
+  EXPECT_FALSE(fs::exists("outside/x"));
+
+  Touch("plain");
+  EXPECT_EQ(OpenDirectoryBelow({"plain", "x"}, &dir, &created), TreeResult::kBlocked);
+
+  // A link in place of the file is replaced, not followed.
+  ASSERT_EQ(OpenDirectoryBelow({}, &dir, &created), TreeResult::kOk);
+  Touch("outside/target", "keep");
+  fs::create_symlink(root_ / "outside/target", "victim");
+  File out;
+  ASSERT_TRUE(CreateFileIn(dir, "victim", &out));
+  ASSERT_TRUE(out.Write("new", 3));
+  out.Close();
+  EXPECT_FALSE(fs::is_symlink("victim"));
+  std::vector<uint8_t> kept;
+  ASSERT_TRUE(ReadWholeFile("outside/target", &kept));
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep");
+}
+
+}  // namespace
+}  // namespace host
