@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "converters_support.h"
+
+namespace convtest {
+namespace {
+
+const std::string kPic = "PICSNAP";
+
+class Picsnap : public ConverterTest {
+ protected:
+  Picsnap() : ConverterTest(PICSNAP_BIN, 7) {}
+};
+
+TEST_F(Picsnap, ConvertsBesideTheInput) {
+  struct Case {
+    std::string arg;
+    int width, height;
+    size_t trailing;  // bytes after the pixels, never converted
+  };
+  const Case cases[] = {
+      {"logo", 7, 5, 0}, {"art/logo", 3, 2, 13}, {"wide", 1024, 1, 0},
+      {"tall", 1, 1024, 1}, {"*star", 65, 3, 0},
+  };
+  for (const Case& c : cases) {
+    const Image img = TestImage(c.width, c.height, 5);
+    Bytes lump = PicLump(c.width, c.height, img.pixels);
+    lump.insert(lump.end(), c.trailing, 0xAB);
+    e2e::WriteFile(dir_ / (c.arg + ".lmp"), lump);
+    const auto r = Run({c.arg});
+    EXPECT_EQ(r.out, Banner(kPic) + ", picture: width " + std::to_string(c.width) +
+                         ", height " + std::to_string(c.height))
+        << c.arg;
+    EXPECT_EQ(r.exit_code, 0) << c.arg;
+    ExpectPcx(dir_ / (c.arg + ".pcx"), img, palette_);  // '*' stays as given
+  }
+}
+
+TEST_F(Picsnap, TwoByTwoOfC8) {
+  e2e::WriteFile(dir_ / "c8.lmp", PicLump(2, 2, Bytes(4, 0xC8)));
+  ASSERT_EQ(Run({"c8"}).exit_code, 0);
+  const Bytes pcx = e2e::ReadFile(dir_ / "c8.pcx");
+  ASSERT_EQ(pcx.size(), 128u + 4 + 1 + 768);
+  EXPECT_EQ(Bytes(pcx.begin() + 128, pcx.begin() + 132), (Bytes{0xC2, 0xC8, 0xC2, 0xC8}));
+}
+
+TEST_F(Picsnap, RefusedInputs) {
+  struct Case {
+    const char* what;
+    Bytes lump;  // empty with `create` false: no file at all
+    bool create;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"no such file", {}, false, "Could not open file !\n"},
+      {"empty file", {}, true, kRw},
+      {"width 1025", PicLump(1025, 1, Bytes(1025, 1)), true, "Not a valid LUMP file !\n"},
+      {"width 0", PicLump(0, 1, Bytes(4, 1)), true, "Not a valid LUMP file !\n"},
+      {"negative height", PicLump(1, -1, Bytes(4, 1)), true, "Not a valid LUMP file !\n"},
+      {"shorter than its header", Bytes{1, 0, 0, 0, 1, 0, 0}, true, "Not a valid LUMP file !\n"},
+      {"pixels missing", PicLump(4, 4, Bytes(15, 1)), true, "Not a valid LUMP file !\n"},
+  };
+  for (const Case& c : cases) {
+    e2e::ScratchDir dir;
+    e2e::WriteFile(dir / "palette.lmp", palette_);
+    if (c.create) e2e::WriteFile(dir / "x.lmp", c.lump);
+    const auto r = e2e::Run(PICSNAP_BIN, {"x"}, dir.path());
+    EXPECT_EQ(r.out, Banner(kPic) + Fatal(kPic, c.message)) << c.what;
+    EXPECT_EQ(r.exit_code, 1) << c.what;
+    EXPECT_FALSE(e2e::Exists(dir / "x.pcx")) << c.what;
+  }
+}
+
+TEST_F(Picsnap, ArgumentIsUsedAsGiven) {
+  e2e::WriteFile(dir_ / "logo.lmp", PicLump(1, 1, {1}));
+  const auto r = Run({"logo.lmp", "ignored"});
+  EXPECT_EQ(r.out, Banner(kPic) + Fatal(kPic, "Could not open file !\n"));
+}
+
+TEST_F(Picsnap, OutputThatCannotBeCreatedIsNotFatal) {
+  e2e::WriteFile(dir_ / "x.lmp", PicLump(2, 1, {1, 2}));
+  e2e::MakeDirs(dir_ / "x.pcx");  // a directory is in the way
+  const auto r = Run({"x"});
+  EXPECT_EQ(r.out, Banner(kPic) + ", picture: width 2, height 1 !! Could not create PCX file !");
+  EXPECT_EQ(r.exit_code, 2);
+}
+
+TEST_F(Picsnap, FailedWriteIsFatal) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this machine";
+  e2e::WriteFile(dir_ / "x.lmp", PicLump(2, 1, {1, 2}));
+  ASSERT_EQ(symlink("/dev/full", (dir_ / "x.pcx").c_str()), 0);
+  const auto r = Run({"x"});
+  EXPECT_EQ(r.out, Banner(kPic) + ", picture: width 2, height 1" + Fatal(kPic, kRw));
+  EXPECT_EQ(r.exit_code, 1);
+}
+
+}  // namespace
+}  // namespace convtest
