@@ -79,4 +79,11 @@ bool CreateFileIn(const File& dir, const std::string& name, File* out) {
   return true;
 }
 
+bool IsSameFileIn(const File& dir, const std::string& name, uint64_t device, uint64_t inode) {
+  struct stat st;
+  const std::string spelling = ExistingSpelling(dir.fd(), name);
+  return ::fstatat(dir.fd(), spelling.c_str(), &st, 0) == 0 &&
+         static_cast<uint64_t>(st.st_dev) == device && static_cast<uint64_t>(st.st_ino) == inode;
+}
+
 }  // namespace host

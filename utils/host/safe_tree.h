@@ -3,6 +3,7 @@
 // followed, so no name in an archive can make the tools write elsewhere.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,5 +29,9 @@ TreeResult OpenDirectoryBelow(const std::vector<std::string>& components, File* 
 // symbolic link of that name is replaced by the new file, never followed;
 // an existing file in another letter case is reused.
 bool CreateFileIn(const File& dir, const std::string& name, File* out);
+
+// Whether `name` in the open directory `dir` (in any letter case, links
+// followed) is the file with the given identity.
+bool IsSameFileIn(const File& dir, const std::string& name, uint64_t device, uint64_t inode);
 
 }  // namespace host

@@ -64,6 +64,13 @@ void single_extract(RunState* st, size_t index) {
     std::fprintf(st->out, "skipping '%s': unsafe path !\n", name.c_str());
     return;
   }
+  uint64_t device = 0, inode = 0;
+  if (where == host::TreeResult::kOk && st->krf.Identity(&device, &inode) &&
+      host::IsSameFileIn(folder, parts.back(), device, inode)) {
+    // Emptying the archive while reading from it would destroy it.
+    std::fprintf(st->out, "skipping '%s': it is the archive itself !\n", name.c_str());
+    return;
+  }
   if (created) std::fprintf(st->out, "created path %s...\n", JoinDirectory(parts).c_str());
   std::fprintf(st->out, "extracting %s...", name.c_str());
   std::fflush(st->out);
