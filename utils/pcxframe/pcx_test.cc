@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -137,56 +136,6 @@ TEST_F(SavePcxTest, RowsEncodeSeparately) {
   const Bytes file = Slurp(name);
   ASSERT_EQ(file.size(), 128u + 4 + 1 + 768);
   EXPECT_EQ(Bytes(file.begin() + 128, file.begin() + 132), (Bytes{0xC4, 0x33, 0xC4, 0x33}));
-}
-
-TEST_F(SavePcxTest, StarMappingFollowsTheTool) {
-  const uint8_t pixel = 1;
-  for (const ToolSettings* tool : {&kMipsnapSettings, &kTexsnapSettings, &kPicsnapSettings}) {
-    Frame frame(*tool, out_);
-    std::string name = dir_ + "/*a*.pcx";
-    ASSERT_TRUE(frame.savePCX(1, 1, &pixel, name));
-    const std::string expected = tool->star_to_tilde ? "/~a~.pcx" : "/*a*.pcx";
-    EXPECT_EQ(name, dir_ + expected) << tool->banner;
-    EXPECT_EQ(access((dir_ + expected).c_str(), F_OK), 0) << tool->banner;
-  }
-}
-
-TEST_F(SavePcxTest, CreateFailureIsReportedNotFatal) {
-  for (const ToolSettings* tool : {&kMipsnapSettings, &kTexsnapSettings, &kPicsnapSettings}) {
-    std::ostringstream out;
-    Frame frame(*tool, out);
-    std::string name = dir_ + "/missing/x.pcx";
-    const uint8_t pixel = 0;
-    EXPECT_FALSE(frame.savePCX(1, 1, &pixel, name));
-    EXPECT_EQ(out.str(), tool->create_failure);
-    EXPECT_FALSE(frame.all_written());
-  }
-}
-
-TEST_F(SavePcxTest, FailedWriteIsFatal) {
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
-  Frame frame(kTexsnapSettings, out_);
-  std::string name = "/dev/full";
-  const Bytes pixels(64 * 64, 9);
-  EXPECT_THROW(frame.savePCX(64, 64, pixels.data(), name), FatalError);
-}
-
-TEST_F(SavePcxTest, PaletteLoadErrors) {
-  const std::string path = dir_ + "/short.lmp";
-  std::ofstream(path, std::ios::binary) << std::string(767, 'x');
-  Frame frame(kMipsnapSettings, out_);
-  try {
-    frame.LoadPalette(path);
-    ADD_FAILURE() << "a 767-byte palette was accepted";
-  } catch (const FatalError& e) {
-    EXPECT_STREQ(e.what(), "Fatal Read/Write error !\n");
-  }
-  try {
-    frame.LoadPalette(dir_ + "/none.lmp");
-    ADD_FAILURE() << "a missing palette was accepted";
-  } catch (const FatalError& e) {
-    EXPECT_STREQ(e.what(), "Could not open 'palette.lmp' !");
-  }
 }
 
 }  // namespace
