@@ -74,3 +74,21 @@ int64_t apply_compression(const uint8_t* src, size_t size, int compress,
   const size_t len = mixed_EncodeRLE(src, size, encoded);
   return len < size ? static_cast<int64_t>(len) : -1;
 }
+
+namespace mixed {
+
+void RleScanner::Feed(const uint8_t* data, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (pending_) {
+      decoded_ += pending_count_;
+      pending_ = false;
+    } else if (data[i] >= kCountBase) {
+      pending_ = true;
+      pending_count_ = data[i] - kCountBase;
+    } else {
+      ++decoded_;
+    }
+  }
+}
+
+}  // namespace mixed

@@ -29,6 +29,21 @@ class EncodeOverflow : public std::logic_error {
   EncodeOverflow() : std::logic_error("Buffer overflow while encoding RLE !\n") {}
 };
 
+// Walks a stream handed over in pieces and counts the bytes it decodes to,
+// so a stream of any length is checked in bounded memory.
+class RleScanner {
+ public:
+  void Feed(const uint8_t* data, size_t n);
+  int64_t decoded() const { return decoded_; }
+  // True when the stream so far ends in a count byte without its data byte.
+  bool dangling() const { return pending_; }
+
+ private:
+  int64_t decoded_ = 0;
+  bool pending_ = false;
+  int pending_count_ = 0;
+};
+
 }  // namespace mixed
 
 // Encodes `len` bytes at `raw` into `*dest` (resized to the encoded length,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <algorithm>
 #include <random>
 #include <string>
 
@@ -118,6 +119,30 @@ TEST(MixedCodec, RandomRoundTripsMatchReference) {
     Bytes dec;
     mixed_DecodeRLE(enc.data(), enc.size(), &dec);
     ASSERT_EQ(dec, in) << "iteration " << iter;
+  }
+}
+
+TEST(RleScanner, AgreesWithTheWholeStreamScanInAnyPieces) {
+  std::mt19937 rng(7);
+  for (int iter = 0; iter < 50; ++iter) {
+    Bytes stream(rng() % 500);
+    for (auto& b : stream) b = static_cast<uint8_t>(rng());
+    mixed::RleScanner scanner;
+    size_t pos = 0;
+    while (pos < stream.size()) {
+      const size_t n = std::min<size_t>(stream.size() - pos, 1 + rng() % 7);
+      scanner.Feed(stream.data() + pos, n);
+      pos += n;
+    }
+    EXPECT_EQ(scanner.decoded(), mixed_DecodedRLESize(stream.data(), stream.size()));
+    // Dangling exactly when the whole-stream walk stops on a lone count byte.
+    size_t i = 0;
+    bool dangling = false;
+    while (i < stream.size()) {
+      if (stream[i] >= 0xC0 && i + 1 == stream.size()) dangling = true;
+      i += stream[i] >= 0xC0 ? 2 : 1;
+    }
+    EXPECT_EQ(scanner.dangling(), dangling);
   }
 }
 

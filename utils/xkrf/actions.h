@@ -19,6 +19,11 @@ void single_extract(RunState* st, size_t index);
 // Flags every matching entry deleted; finishing the run then compacts.
 void del(RunState* st);
 
+// Checks every matching entry (name, type, sizes, block bounds and
+// overlaps, RLE stream) and prints one line each and a summary; sets
+// st->damaged when any entry is not sound. Changes nothing.
+void verify(RunState* st);
+
 // One row of the listing, line end included.
 std::string ListingRow(const krfdir_t& entry);
 

@@ -20,6 +20,7 @@ constexpr Switch kSwitches[] = {
     {"del", [](Settings* s) { s->action = kDelete; }},
     {"list", [](Settings* s) { s->action = kList; }},
     {"ext", [](Settings* s) { s->action = kExtract; }},
+    {"test", [](Settings* s) { s->action = kTest; }},
     {"rle", [](Settings* s) { s->compress = 2; }},
     {"none", [](Settings* s) { s->compress = 1; }},
 };
@@ -69,7 +70,8 @@ void ParseCommandLine(int argc, const char* const* argv, std::FILE* out, Setting
 
   if (settings->name[0].empty()) throw Fatal("No KRF-File specified !\n");
   settings->name[0] += ".krf";
-  if (settings->name[1].empty() && settings->action != kList) {
+  // Listing and testing without a mask take every entry.
+  if (settings->name[1].empty() && settings->action != kList && settings->action != kTest) {
     throw Fatal("No File-Mask specified !\n");
   }
   settings->mask_path = PathFromName(settings->name[1]);

@@ -21,7 +21,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitEncoderOverflow = 2;
 
-enum Action { kAdd = 1, kDelete = 2, kList = 3, kExtract = 4 };
+enum Action { kAdd = 1, kDelete = 2, kList = 3, kExtract = 4, kTest = 5 };
 
 inline constexpr char kReadWriteError[] = "Fatal Read/Write error !\n";
 
@@ -79,6 +79,7 @@ struct RunState {
   bool need_upd = false;
   bool dir_changed = false;
   int progressed = 0;
+  bool damaged = false;  // the test action found an entry that is not sound
   DiskState disk;
 
   // Live entries by exact name: the first live entry of each name.

@@ -23,7 +23,8 @@ void end_screen(std::FILE* out) {
 }
 
 void LetUsRock(RunState* st) {
-  st->read_only = st->settings.action == kList || st->settings.action == kExtract;
+  st->read_only = st->settings.action == kList || st->settings.action == kExtract ||
+                  st->settings.action == kTest;
   OpenArchive(st);
   try {
     ReadHeader(st);
@@ -34,6 +35,7 @@ void LetUsRock(RunState* st) {
       case kList: list(st); break;
       case kDelete: del(st); break;
       case kExtract: ext(st); break;
+      case kTest: verify(st); break;
     }
     finish_krf(st);
   } catch (...) {
@@ -57,6 +59,10 @@ int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
                  st.settings.mask_path.c_str());
     LetUsRock(&st);
     std::fprintf(out, "Uh, we progressed %d files...\n", st.progressed);
+    if (st.damaged) {
+      end_screen(out);
+      return kExitFailure;
+    }
   } catch (const Fatal& fatal) {
     std::fputs(fatal.what(), out);
     end_screen(out);
