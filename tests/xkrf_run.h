@@ -1,0 +1,126 @@
+// The fixed texts of an xkrf run, so each test can spell out a complete,
+// byte-exact transcript, and the call that runs the built tool.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace xkrf_test {
+
+inline constexpr char kBanner[] =
+    "XKRF the ultimate KelResourceFile managing Utility (Linux edition 1.0)\n\n";
+inline constexpr char kChecking[] = "Checking commandline arguments: ";
+inline constexpr char kClosing[] =
+    "\nThank's for using XKRF !\n"
+    "Visit https://krftools.example.org/ for news and updates.\n"
+    "Write to krftools@example.org with bugs and wishes.\n";
+inline constexpr char kFatal[] = "Fatal Read/Write error !\n";
+inline constexpr char kUpdating[] = "Updating files......\n";
+inline constexpr char kListHead[] =
+    "Filename                               Size      Encode      Packed     Saved\n"
+    "-----------------------------------------------------------------------------\n";
+inline constexpr int kPageRows = 22;
+inline constexpr char kTempName[] = "xkrf1308.$$$";
+
+inline e2e::RunResult Xkrf(const std::vector<std::string>& args, const std::string& cwd) {
+  return e2e::Run(XKRF_BIN, args, cwd);
+}
+
+// Banner, echoed switches and the summary lines that open every run that got
+// past the command line.
+inline std::string Summary(const std::string& echo, const std::string& archive,
+                           const std::string& mask, const std::string& mask_path = "") {
+  return std::string(kBanner) + kChecking + echo + "\nKRF-File: " + archive +
+         "\nFile-Mask: " + mask + " (mask-path: '" + mask_path + "') \n";
+}
+
+inline std::string Creating(const std::string& archive) {
+  return "creating '" + archive + "'...\nActual KRF contains 0 entries.\n";
+}
+
+inline std::string Contains(int entries) {
+  return "Actual KRF contains " + std::to_string(entries) + " entries.\n";
+}
+
+// The mask as the tool shows it: lower-cased, '/' taken as '\\'.
+inline std::string ShownMask(std::string mask) {
+  for (char& ch : mask) {
+    if (ch == '/') ch = '\\';
+    if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+  }
+  return mask;
+}
+
+// The directory part of a shown mask, up to and including its last '\\'.
+inline std::string MaskPath(const std::string& shown) {
+  const size_t last = shown.rfind('\\');
+  return last == std::string::npos ? "" : shown.substr(0, last + 1);
+}
+
+// The lines that end every successful run.
+inline std::string Finish(int progressed) {
+  return "finished...\nUh, we progressed " + std::to_string(progressed) + " files...\n" + kClosing;
+}
+
+inline std::string Adding(const std::string& shown, bool rle = true) {
+  return "adding '" + shown + "'" + (rle ? ", encoding RLE..." : "") + "\n";
+}
+
+inline std::string Extracting(const std::string& name) { return "extracting " + name + "...\n"; }
+
+// One listing row as the tool formats it.
+inline std::string ListRow(const std::string& name, int raw_len, const char* word, int size) {
+  const double saved = (1.0 - static_cast<double>(size) / static_cast<double>(raw_len)) * 100.0;
+  char buf[512];
+  std::snprintf(buf, sizeof buf, "%-35s %7d %11s %11d  %7.2f%c\n", name.c_str(), raw_len, word,
+                size, saved, '%');
+  return buf;
+}
+
+// The listing of `rows` (already formatted) with page heads every 22 rows
+// and the last page filled up with empty lines.
+inline std::string Listing(const std::vector<std::string>& rows) {
+  std::string out = kListHead;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    if (i != 0 && i % kPageRows == 0) out += kListHead;
+    out += rows[i];
+  }
+  for (size_t n = rows.size(); n % kPageRows != 0; ++n) out += "\n";
+  return out;
+}
+
+// A whole run: exit status, every byte of standard output, and nothing on
+// standard error (the tool prints everything, errors included, to stdout).
+inline void ExpectTranscript(const e2e::RunResult& r, int exit_code, const std::string& out) {
+  EXPECT_EQ(r.exit_code, exit_code);
+  EXPECT_EQ(r.out, out);
+  EXPECT_EQ(r.err, "");
+}
+
+// The names in directory `path`, sorted.
+inline std::vector<std::string> DirNames(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// The modification time of `path` (seconds and nanoseconds).
+inline std::pair<long, long> FileTime(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
+  return {static_cast<long>(st.st_mtim.tv_sec), static_cast<long>(st.st_mtim.tv_nsec)};
+}
+
+}  // namespace xkrf_test
