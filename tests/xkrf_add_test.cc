@@ -1,0 +1,327 @@
+// Adding files: stored form, block layout, replacement of entries, the files
+// a run skips, and the rollback when adding stops half-way.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "xkrf_archive.h"
+#include "xkrf_run.h"
+
+namespace xkrf_test {
+namespace {
+
+using e2e::ScratchDir;
+
+Bytes Alternating(size_t n, uint8_t a, uint8_t b) {
+  Bytes out(n);
+  for (size_t i = 0; i < n; ++i) out[i] = (i % 2 == 0) ? a : b;
+  return out;
+}
+
+// `runny` equal bytes, then random ones.
+Bytes RunThenNoise(size_t runny, size_t noise, uint32_t seed) {
+  Bytes out = e2e::RandomBytes(runny + noise, seed);
+  std::fill(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(runny), 'x');
+  return out;
+}
+
+struct StoredCase {
+  std::string file;
+  Bytes content;
+  int32_t type;
+  int32_t size;
+};
+
+// Files named so that the directory search reports them in table order.
+std::vector<StoredCase> StoredCases() {
+  return {
+      {"a1.bin", Bytes{'A'}, kLive | kNone, 1},
+      {"a2.bin", Bytes{'A', 'A'}, kLive | kNone, 2},
+      {"a3.bin", Bytes{'A', 'A', 'A', 'A'}, kLive | kRle, 2},
+      {"a4.bin", Bytes{0x10, 0x20, 0x30}, kLive | kNone, 3},
+      {"a5.bin", Bytes(64, 0), kLive | kRle, 3},
+      {"a6.bin", Bytes(200, 0xC7), kLive | kRle, 8},
+      {"a7.bin", Alternating(64, 0xC5, 0xE0), kLive | kNone, 64},
+      {"a8.bin", e2e::RandomBytes(300, 8), kLive | kNone, 300},
+      {"a9.bin", RunThenNoise(1000, 100, 9), kLive | kRle, -1},
+  };
+}
+
+TEST(XkrfAdd, StoresRleOnlyWhenShorterAndLaysBlocksBackToBack) {
+  ScratchDir dir;
+  std::vector<StoredCase> cases = StoredCases();
+  std::string adding;
+  for (const StoredCase& c : cases) {
+    e2e::WriteFile(dir / c.file, c.content);
+    adding += Adding(c.file);
+  }
+  ExpectTranscript(Xkrf({"data", "*.bin"}, dir.path()), 0,
+                   Summary("", "data.krf", "*.bin") + Creating("data.krf") + adding +
+                       Finish(static_cast<int>(cases.size())));
+  ASSERT_TRUE(IsFinishedArchive(dir / "data.krf"));
+  const Archive archive = LoadArchive(dir / "data.krf");
+  ASSERT_EQ(archive.entries.size(), cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Entry& e = archive.entries[i];
+    SCOPED_TRACE(cases[i].file);
+    EXPECT_EQ(e.name, cases[i].file);
+    EXPECT_EQ(e.type, cases[i].type);
+    if (cases[i].size >= 0) {
+      EXPECT_EQ(e.size, cases[i].size);
+    }
+    EXPECT_EQ(e.raw_len, static_cast<int32_t>(cases[i].content.size()));
+    EXPECT_EQ(archive.Content(e), cases[i].content);
+  }
+
+  // New names only: the new block goes where the old directory was, nothing
+  // before it moves, and there is no rewrite.
+  const Bytes before = e2e::ReadFile(dir / "data.krf");
+  const int32_t old_dir_ofs = GetLe32(before, 16);
+  e2e::WriteFile(dir / "b.dat", Bytes(90, 'z'));
+  ExpectTranscript(Xkrf({"data", "b.*"}, dir.path()), 0,
+                   Summary("", "data.krf", "b.*") + Contains(9) + Adding("b.dat") + Finish(1));
+  ASSERT_TRUE(IsFinishedArchive(dir / "data.krf"));
+  const Archive grown = LoadArchive(dir / "data.krf");
+  ASSERT_EQ(grown.entries.size(), 10u);
+  EXPECT_EQ(grown.entries[9].ofs, old_dir_ofs);
+  // Only DirEntries and DirOfs change in the header.
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + 12, grown.file.begin()));
+  EXPECT_TRUE(
+      std::equal(before.begin() + 20, before.begin() + old_dir_ofs, grown.file.begin() + 20));
+}
+
+TEST(XkrfAdd, NoneStoresFilesUnchangedWithoutEncodingText) {
+  ScratchDir dir;
+  const Bytes runny(500, 'r');
+  e2e::WriteFile(dir / "R.TXT", runny);
+  ExpectTranscript(Xkrf({"data", "*.txt", "-none"}, dir.path()), 0,
+                   Summary("none, ", "data.krf", "*.txt") + Creating("data.krf") +
+                       Adding("r.txt", false) + Finish(1));
+  ASSERT_TRUE(IsFinishedArchive(dir / "data.krf"));
+  const Archive archive = LoadArchive(dir / "data.krf");
+  ASSERT_EQ(archive.entries.size(), 1u);
+  EXPECT_EQ(archive.entries[0].type, kLive | kNone);
+  EXPECT_EQ(archive.Stored(archive.entries[0]), runny);
+}
+
+TEST(XkrfAdd, ReplacementKeepsTheSlotUnlessTheOldBlockIsLarger) {
+  const Bytes runny(1000, 'x');  // stored in 32 bytes
+  const struct {
+    std::string what;
+    Bytes old_content;
+    Bytes new_content;
+    bool first_none;  // the first run uses -none
+    bool none;        // the replacing run uses -none
+    std::vector<std::string> order;
+    int32_t type;
+  } cases[] = {
+      {"larger",
+       e2e::RandomBytes(100, 1),
+       e2e::RandomBytes(200, 2),
+       false,
+       false,
+       {"a.bin", "b.bin"},
+       kLive | kNone},
+      {"same length",
+       e2e::RandomBytes(100, 1),
+       e2e::RandomBytes(100, 3),
+       false,
+       false,
+       {"a.bin", "b.bin"},
+       kLive | kNone},
+      {"smaller",
+       e2e::RandomBytes(100, 1),
+       e2e::RandomBytes(60, 4),
+       false,
+       false,
+       {"b.bin", "a.bin"},
+       kLive | kNone},
+      // The old block is compared, not the old file length.
+      {"old rle block small",
+       runny,
+       e2e::RandomBytes(100, 5),
+       false,
+       false,
+       {"a.bin", "b.bin"},
+       kLive | kNone},
+      // The new file length is compared, not the new block.
+      {"new rle block small",
+       e2e::RandomBytes(100, 6),
+       runny,
+       false,
+       false,
+       {"a.bin", "b.bin"},
+       kLive | kRle},
+      {"rle replaced with none", runny, runny, false, true, {"a.bin", "b.bin"}, kLive | kNone},
+      {"none replaced with rle that pays",
+       Bytes(40, 'y'),
+       Bytes(40, 'y'),
+       true,
+       false,
+       {"a.bin", "b.bin"},
+       kLive | kRle},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    e2e::WriteFile(dir / "a.bin", c.old_content);
+    e2e::WriteFile(dir / "b.bin", e2e::RandomBytes(50, 7));
+    std::vector<std::string> args = {"data", "*.bin"};
+    if (c.first_none) args.push_back("-none");
+    ASSERT_EQ(Xkrf(args, dir.path()).exit_code, 0);
+
+    e2e::WriteFile(dir / "a.bin", c.new_content);
+    args = {"data", "a.bin"};
+    if (c.none) args.push_back("-none");
+    ExpectTranscript(Xkrf(args, dir.path()), 0,
+                     Summary(c.none ? "none, " : "", "data.krf", "a.bin") + Contains(2) +
+                         Adding("a.bin", !c.none) + kUpdating + Finish(1));
+    ASSERT_TRUE(IsFinishedArchive(dir / "data.krf"));
+    const Archive archive = LoadArchive(dir / "data.krf");
+    EXPECT_EQ(archive.Names(), c.order);
+    const Entry* a = archive.Find("a.bin");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->type, c.type);
+    EXPECT_EQ(archive.Content(*a), c.new_content);
+    EXPECT_EQ(archive.Content(*archive.Find("b.bin")), e2e::RandomBytes(50, 7));
+    EXPECT_FALSE(e2e::Exists(dir / kTempName));
+  }
+}
+
+TEST(XkrfAdd, AddingTheSameFilesAgainRewritesToTheSameBytes) {
+  ScratchDir dir;
+  for (const StoredCase& c : StoredCases()) e2e::WriteFile(dir / c.file, c.content);
+  ASSERT_EQ(Xkrf({"data", "*.bin"}, dir.path()).exit_code, 0);
+  const Bytes first = e2e::ReadFile(dir / "data.krf");
+  std::string adding;
+  for (const StoredCase& c : StoredCases()) adding += Adding(c.file);
+  ExpectTranscript(Xkrf({"data", "*.bin"}, dir.path()), 0,
+                   Summary("", "data.krf", "*.bin") + Contains(9) + adding + kUpdating + Finish(9));
+  EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), first);
+}
+
+TEST(XkrfAdd, ReplacementLooksUpStoredNamesExactly) {
+  ScratchDir dir;
+  // An entry spelled in capitals (from elsewhere) is another name than the
+  // lower-cased name a file is stored under.
+  e2e::WriteFile(dir / "data.krf", BuildArchive({{"A.BIN", kLive | kNone, Bytes(5, 'o')}}));
+  e2e::WriteFile(dir / "A.BIN", Bytes(7, 'n'));
+  ExpectTranscript(
+      Xkrf({"data", "a.bin", "-none"}, dir.path()), 0,
+      Summary("none, ", "data.krf", "a.bin") + Contains(1) + Adding("a.bin", false) + Finish(1));
+  ASSERT_TRUE(IsFinishedArchive(dir / "data.krf"));
+  EXPECT_EQ(LoadArchive(dir / "data.krf").Names(), (std::vector<std::string>{"A.BIN", "a.bin"}));
+}
+
+TEST(XkrfAdd, SkipsTheArchiveItselfAndNamesTooLong) {
+  ScratchDir dir;
+  const std::string name63 = std::string(59, 'n') + ".bin";
+  const std::string name64 = std::string(60, 'n') + ".bin";
+  e2e::WriteFile(dir / "a.bin", Bytes(10, 'a'));
+  e2e::WriteFile(dir / name63, Bytes(10, 'b'));
+  e2e::WriteFile(dir / name64, Bytes(10, 'c'));
+  ExpectTranscript(Xkrf({"data", "*.*"}, dir.path()), 0,
+                   Summary("", "data.krf", "*.*") + Creating("data.krf") + Adding("a.bin") +
+                       "skipping 'data.krf': it is the archive itself !\n" + Adding(name63) +
+                       "skipping '" + name64 + "': stored name longer than 63 characters !\n" +
+                       Finish(2));
+  ASSERT_TRUE(IsFinishedArchive(dir / "data.krf"));
+  EXPECT_EQ(LoadArchive(dir / "data.krf").Names(), (std::vector<std::string>{"a.bin", name63}));
+}
+
+// Opens the FIFO for writing when a run is still blocked on it after a while,
+// so a tool that reads FIFOs fails this test instead of hanging the suite.
+class FifoUnblocker {
+ public:
+  explicit FifoUnblocker(std::string path) : path_(std::move(path)), thread_([this] { Watch(); }) {}
+  ~FifoUnblocker() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  void Watch() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!cv_.wait_for(lock, std::chrono::seconds(5), [this] { return done_; })) {
+      const int fd = open(path_.c_str(), O_WRONLY | O_NONBLOCK);
+      if (fd >= 0) close(fd);
+    }
+  }
+  std::string path_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+TEST(XkrfAdd, TakesLinksToFilesButNeverFifos) {
+  ScratchDir dir;
+  e2e::MakeDirs(dir / "w");
+  const Bytes real = e2e::RandomBytes(70, 3);
+  e2e::WriteFile(dir / "real.dat", real);
+  ASSERT_EQ(symlink("../real.dat", (dir / "w/l.bin").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir / "w/p.bin").c_str(), 0644), 0);
+  e2e::RunResult r;
+  {
+    FifoUnblocker unblocker(dir / "w/p.bin");
+    r = Xkrf({"data", "*.bin"}, dir / "w");
+  }
+  ExpectTranscript(
+      r, 0, Summary("", "data.krf", "*.bin") + Creating("data.krf") + Adding("l.bin") + Finish(1));
+  ASSERT_TRUE(IsFinishedArchive(dir / "w/data.krf"));
+  const Archive archive = LoadArchive(dir / "w/data.krf");
+  ASSERT_EQ(archive.Names(), std::vector<std::string>{"l.bin"});
+  EXPECT_EQ(archive.Content(archive.entries[0]), real);
+}
+
+// A stop in the middle of an add, after earlier files of the run have been
+// written over the old directory, must leave the archive as it was.
+TEST(XkrfAdd, EmptyFileStopsTheRunAndRestoresTheArchive) {
+  for (const bool replacing : {false, true}) {
+    SCOPED_TRACE(replacing ? "replacing" : "new names");
+    ScratchDir dir;
+    const Bytes archive =
+        BuildArchive({{replacing ? "a.bin" : "old.bin", kLive | kNone, e2e::RandomBytes(40, 1)},
+                      {"z.bin", kLive | kRle, EncodeRle(Bytes(80, 'z')), 80}});
+    e2e::WriteFile(dir / "data.krf", archive);
+    e2e::WriteFile(dir / "a.bin", Bytes(3000, 'a'));
+    e2e::WriteFile(dir / "b.bin", Bytes());
+    e2e::WriteFile(dir / "c.bin", Bytes(30, 'c'));
+    ExpectTranscript(Xkrf({"data", "*.bin"}, dir.path()), 1,
+                     Summary("", "data.krf", "*.bin") + Contains(2) + Adding("a.bin") +
+                         "adding 'b.bin'" + kFatal + kClosing);
+    EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), archive);
+    EXPECT_FALSE(e2e::Exists(dir / kTempName));
+  }
+}
+
+TEST(XkrfAdd, UnopenableFileStopsTheRunAndRestoresTheArchive) {
+  // A file that even the superuser cannot open for reading: a write-only
+  // kernel attribute reached through a link.
+  const std::string target = "/sys/bus/pci/rescan";
+  const int probe = open(target.c_str(), O_RDONLY);
+  if (probe >= 0) close(probe);
+  if (probe >= 0 || errno != EACCES) GTEST_SKIP() << "no unreadable regular file here";
+  ScratchDir dir;
+  const Bytes archive = BuildArchive({{"old.bin", kLive | kNone, e2e::RandomBytes(40, 1)}});
+  e2e::WriteFile(dir / "data.krf", archive);
+  e2e::WriteFile(dir / "a.bin", Bytes(3000, 'a'));
+  ASSERT_EQ(symlink(target.c_str(), (dir / "w.bin").c_str()), 0);
+  ExpectTranscript(Xkrf({"data", "*.bin"}, dir.path()), 1,
+                   Summary("", "data.krf", "*.bin") + Contains(1) + Adding("a.bin") +
+                       "adding 'w.bin'\nCould not open input file...!\n" + kClosing);
+  EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), archive);
+}
+
+}  // namespace
+}  // namespace xkrf_test
