@@ -1,0 +1,264 @@
+// Extracting: directories created on the way, decoding, names that must not
+// be written, and damaged entries.
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "xkrf_archive.h"
+#include "xkrf_run.h"
+
+namespace xkrf_test {
+namespace {
+
+using e2e::ScratchDir;
+
+std::string CreatedPath(const std::string& path) { return "created path " + path + "...\n"; }
+
+// Every path below `root`, relative to it, sorted.
+std::vector<std::string> Tree(const std::string& root) {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    out.push_back(std::filesystem::relative(e.path(), root).string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+Crafted RleEntry(const std::string& name, const Bytes& content) {
+  return {name, kLive | kRle, EncodeRle(content), static_cast<int32_t>(content.size())};
+}
+
+TEST(XkrfExtract, CreatesEveryMissingDirectoryAndDecodes) {
+  ScratchDir dir;
+  const Bytes top = e2e::RandomBytes(33, 1);
+  const Bytes logo(700, 0xC3);
+  const Bytes more = e2e::RandomBytes(10, 2);
+  const Bytes c_dat(150, 0);
+  const Bytes e_dat = e2e::RandomBytes(5, 3);
+  e2e::WriteFile(dir / "data.krf", BuildArchive({{"top.bin", kLive | kNone, top},
+                                                 RleEntry("pics\\logo.pcx", logo),
+                                                 {"pics\\more.pcx", kLive | kNone, more},
+                                                 RleEntry("a\\b\\c.dat", c_dat),
+                                                 {"a\\b\\d\\e.dat", kLive | kNone, e_dat}}));
+  e2e::WriteFile(dir / "top.bin", std::string(1000, 'o'));  // replaced
+  ExpectTranscript(Xkrf({"data", "*.*", "-ext", "-subs"}, dir.path()), 0,
+                   Summary("ext, subs, ", "data.krf", "*.*") + Contains(5) + Extracting("top.bin") +
+                       CreatedPath("pics\\") + Extracting("pics\\logo.pcx") +
+                       Extracting("pics\\more.pcx") + CreatedPath("a\\b\\") +
+                       Extracting("a\\b\\c.dat") + CreatedPath("a\\b\\d\\") +
+                       Extracting("a\\b\\d\\e.dat") + Finish(5));
+  EXPECT_EQ(e2e::ReadFile(dir / "top.bin"), top);
+  EXPECT_EQ(e2e::ReadFile(dir / "pics/logo.pcx"), logo);
+  EXPECT_EQ(e2e::ReadFile(dir / "pics/more.pcx"), more);
+  EXPECT_EQ(e2e::ReadFile(dir / "a/b/c.dat"), c_dat);
+  EXPECT_EQ(e2e::ReadFile(dir / "a/b/d/e.dat"), e_dat);
+}
+
+TEST(XkrfExtract, ExistingDirectoryIsReachedWhateverItsCase) {
+  ScratchDir dir;
+  e2e::MakeDirs(dir / "Pics");
+  e2e::WriteFile(dir / "data.krf",
+                 BuildArchive({{"pics\\logo.pcx", kLive | kNone, Bytes(9, 'l')}}));
+  ExpectTranscript(Xkrf({"data", "pics/*.pcx", "-ext"}, dir.path()), 0,
+                   Summary("ext, ", "data.krf", "pics\\*.pcx", "pics\\") + Contains(1) +
+                       Extracting("pics\\logo.pcx") + Finish(1));
+  EXPECT_EQ(e2e::ReadFile(dir / "Pics/logo.pcx"), Bytes(9, 'l'));
+  EXPECT_FALSE(e2e::Exists(dir / "pics"));
+}
+
+// Selection does not look at the live bit, and only the RLE bit decides
+// about decoding.
+TEST(XkrfExtract, EveryTypeIsWrittenByItsMethodBit) {
+  ScratchDir dir;
+  const Bytes runny(130, 7);
+  e2e::WriteFile(dir / "data.krf", BuildArchive({{"gone.bin", kNone, Bytes(4, 'g')},
+                                                 {"gone_rle.bin", kRle, EncodeRle(runny), 130},
+                                                 {"odd.bin", kLive, Bytes(3, 0xC5)}}));
+  ExpectTranscript(Xkrf({"data", "*.bin", "-ext"}, dir.path()), 0,
+                   Summary("ext, ", "data.krf", "*.bin") + Contains(3) + Extracting("gone.bin") +
+                       Extracting("gone_rle.bin") + Extracting("odd.bin") + Finish(3));
+  EXPECT_EQ(e2e::ReadFile(dir / "gone.bin"), Bytes(4, 'g'));
+  EXPECT_EQ(e2e::ReadFile(dir / "gone_rle.bin"), runny);
+  EXPECT_EQ(e2e::ReadFile(dir / "odd.bin"), Bytes(3, 0xC5));
+}
+
+TEST(XkrfExtract, DecodedLengthMustMatch) {
+  const struct {
+    std::string what;
+    Bytes stored;
+    int32_t raw_len;
+    std::string failure;  // empty: extracted
+    Bytes written;
+  } cases[] = {
+      {"short", {0xC3, 0x41}, 5, "filesizes mismatched after decoding (3, should be 5)!\n", {}},
+      {"long",
+       {0xC3, 0x41, 0x42},
+       2,
+       "filesizes mismatched after decoding (4, should be 2)!\n",
+       {}},
+      {"empty unit", {0xC0, 0x41, 0x42, 0x43}, 2, "", {0x42, 0x43}},
+      {"dangling count byte", {0x41, 0x42, 0xC5}, 2, "", {0x41, 0x42}},
+      {"dangling count byte, short",
+       {0x41, 0x42, 0xC5},
+       3,
+       "filesizes mismatched after decoding (2, should be 3)!\n",
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    e2e::WriteFile(dir / "data.krf", BuildArchive({{"a.bin", kLive | kNone, Bytes(6, 'a')},
+                                                   {"x.bin", kLive | kRle, c.stored, c.raw_len},
+                                                   {"z.bin", kLive | kNone, Bytes(6, 'z')}}));
+    const std::string start = Summary("ext, ", "data.krf", "*.bin") + Contains(3) +
+                              Extracting("a.bin") + "extracting x.bin...";
+    if (c.failure.empty()) {
+      ExpectTranscript(Xkrf({"data", "*.bin", "-ext"}, dir.path()), 0,
+                       start + "\n" + Extracting("z.bin") + Finish(3));
+      EXPECT_EQ(e2e::ReadFile(dir / "x.bin"), c.written);
+    } else {
+      ExpectTranscript(Xkrf({"data", "*.bin", "-ext"}, dir.path()), 1,
+                       start + c.failure + kClosing);
+      EXPECT_FALSE(e2e::Exists(dir / "x.bin"));
+      EXPECT_FALSE(e2e::Exists(dir / "z.bin"));
+    }
+    EXPECT_EQ(e2e::ReadFile(dir / "a.bin"), Bytes(6, 'a'));
+  }
+}
+
+TEST(XkrfExtract, EntryOutsideTheFileIsFatal) {
+  const struct {
+    std::string what;
+    int field;
+    int32_t value;
+  } cases[] = {
+      {"offset behind the end", kOfsField, 5000},
+      {"negative offset", kOfsField, -8},
+      {"size behind the end", kSizeField, 0x7fffffff},
+      {"negative size", kSizeField, -1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    Bytes archive = BuildArchive(
+        {{"a.bin", kLive | kNone, Bytes(6, 'a')}, {"x.bin", kLive | kNone, Bytes(6, 'x')}});
+    PatchEntry(&archive, 1, c.field, c.value);
+    e2e::WriteFile(dir / "data.krf", archive);
+    ExpectTranscript(Xkrf({"data", "*.bin", "-ext"}, dir.path()), 1,
+                     Summary("ext, ", "data.krf", "*.bin") + Contains(2) + Extracting("a.bin") +
+                         "extracting x.bin..." + kFatal + kClosing);
+    EXPECT_FALSE(e2e::Exists(dir / "x.bin"));
+    EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), archive);
+  }
+}
+
+TEST(XkrfExtract, OutputThatCannotBeCreatedIsFatal) {
+  ScratchDir dir;
+  e2e::MakeDirs(dir / "x.bin");
+  e2e::WriteFile(dir / "data.krf", BuildArchive({{"x.bin", kLive | kNone, Bytes(6, 'x')}}));
+  ExpectTranscript(Xkrf({"data", "x.bin", "-ext"}, dir.path()), 1,
+                   Summary("ext, ", "data.krf", "x.bin") + Contains(1) + "extracting x.bin..." +
+                       "Couldn't create file !\n" + kClosing);
+}
+
+TEST(XkrfExtract, NothingIsWrittenOutsideTheWorkingDirectory) {
+  ScratchDir dir;
+  e2e::MakeDirs(dir / "w");
+  e2e::MakeDirs(dir / "outside");
+  ASSERT_EQ(symlink("../outside", (dir / "w/lnk").c_str()), 0);
+  const std::vector<std::string> unsafe = {"..\\evil1.txt", "a\\..\\..\\evil2.txt", "a\\..\\b.txt",
+                                           "lnk\\evil3.txt", "c:"};
+  std::vector<Crafted> entries;
+  std::string skipping;
+  for (const std::string& name : unsafe) {
+    entries.push_back({name, kLive | kNone, Bytes(4, 'e')});
+    skipping += "skipping '" + name + "': unsafe path !\n";
+  }
+  entries.push_back({"safe.txt", kLive | kNone, Bytes(4, 's')});
+  e2e::WriteFile(dir / "w/data.krf", BuildArchive(entries));
+  const std::vector<std::string> before = Tree(dir.path());
+
+  ExpectTranscript(Xkrf({"data", "*.*", "-subs", "-ext"}, dir / "w"), 0,
+                   Summary("subs, ext, ", "data.krf", "*.*") + Contains(6) + skipping +
+                       Extracting("safe.txt") + Finish(1));
+  std::vector<std::string> expected = before;
+  expected.push_back("w/safe.txt");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Tree(dir.path()), expected);
+}
+
+TEST(XkrfExtract, RootAndDrivePrefixesAreStripped) {
+  ScratchDir dir;
+  e2e::MakeDirs(dir / "w");
+  e2e::WriteFile(dir / "w/data.krf", BuildArchive({{"\\abs.txt", kLive | kNone, Bytes(3, '1')},
+                                                   {"c:\\dir\\f.txt", kLive | kNone, Bytes(3, '2')},
+                                                   {"d:rel.txt", kLive | kNone, Bytes(3, '3')}}));
+  const std::vector<std::string> before = Tree(dir.path());
+  const e2e::RunResult r = Xkrf({"data", "*.*", "-subs", "-ext"}, dir / "w");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find(Finish(3)), std::string::npos) << r.out;
+  EXPECT_EQ(e2e::ReadFile(dir / "w/abs.txt"), Bytes(3, '1'));
+  EXPECT_EQ(e2e::ReadFile(dir / "w/dir/f.txt"), Bytes(3, '2'));
+  EXPECT_EQ(e2e::ReadFile(dir / "w/rel.txt"), Bytes(3, '3'));
+  std::vector<std::string> expected = before;
+  for (const char* p : {"w/abs.txt", "w/dir", "w/dir/f.txt", "w/rel.txt"}) expected.push_back(p);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Tree(dir.path()), expected);
+}
+
+TEST(XkrfExtract, NameWithoutTerminatingZeroIsSkipped) {
+  ScratchDir dir;
+  e2e::WriteFile(dir / "data.krf",
+                 BuildArchive({{"a.bin", kLive | kNone, Bytes(3, 'a')},
+                               {std::string(64, 'x'), kLive | kNone, Bytes(3, 'x')},
+                               {"b.bin", kLive | kNone, Bytes(3, 'b')}}));
+  const std::vector<std::string> before = Tree(dir.path());
+  ExpectTranscript(Xkrf({"data", "*.*", "-ext"}, dir.path()), 0,
+                   Summary("ext, ", "data.krf", "*.*") + Contains(3) + Extracting("a.bin") +
+                       "skipping entry 1: name without terminating zero !\n" + Extracting("b.bin") +
+                       Finish(2));
+  std::vector<std::string> expected = before;
+  expected.push_back("a.bin");
+  expected.push_back("b.bin");
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Tree(dir.path()), expected);
+}
+
+// Headers that cannot describe an archive: every action stops with the I/O
+// error, leaves the file alone, and allocates nothing absurd on the way.
+TEST(XkrfExtract, DamagedHeadersEndEveryActionOrderly) {
+  const struct {
+    std::string what;
+    size_t offset;
+    int32_t value;
+  } cases[] = {
+      {"negative entry count", 12, -1},       {"huge entry count", 12, 0x7fffffff},
+      {"directory beyond the end", 12, 1000}, {"directory offset inside the header", 16, 10},
+      {"negative directory offset", 16, -24}, {"directory offset beyond the end", 16, 100000},
+  };
+  const std::vector<std::vector<std::string>> actions = {
+      {"data", "-list"}, {"data", "*.bin"}, {"data", "*.bin", "-ext"}, {"data", "*.bin", "-del"}};
+  for (const auto& c : cases) {
+    for (const auto& args : actions) {
+      SCOPED_TRACE(c.what + " " + args.back());
+      ScratchDir dir;
+      Bytes archive = BuildArchive({{"a.bin", kLive | kNone, Bytes(6, 'a')}});
+      PutLe32(&archive, c.offset, c.value);
+      e2e::WriteFile(dir / "data.krf", archive);
+      e2e::WriteFile(dir / "n.bin", Bytes(6, 'n'));
+      const e2e::RunResult r = Xkrf(args, dir.path());
+      EXPECT_EQ(r.exit_code, 1);
+      const std::string tail = std::string(kFatal) + kClosing;
+      EXPECT_TRUE(r.out.size() > tail.size() &&
+                  r.out.compare(r.out.size() - tail.size(), tail.size(), tail) == 0)
+          << r.out;
+      EXPECT_EQ(r.out.find("finished..."), std::string::npos);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), archive);
+      EXPECT_FALSE(e2e::Exists(dir / "a.bin"));
+    }
+  }
+}
+
+}  // namespace
+}  // namespace xkrf_test
