@@ -1,0 +1,140 @@
+// Deleting and the compaction that follows it.
+#include "xkrf_archive.h"
+#include "xkrf_run.h"
+
+namespace xkrf_test {
+namespace {
+
+using e2e::ScratchDir;
+
+// An archive from elsewhere: header fields the tool never sets itself, which
+// must survive every rewrite.
+Bytes ForeignArchive(const std::vector<Crafted>& entries) {
+  Bytes archive = BuildArchive(entries, 7, 1234);
+  archive[5] = 1;
+  archive[6] = 2;
+  archive[7] = 3;
+  return archive;
+}
+
+Bytes Content(const std::string& name) {
+  Bytes b = e2e::RandomBytes(10 + name.size() * 3, static_cast<uint32_t>(name.size()));
+  b.insert(b.end(), 70, 'r');
+  return b;
+}
+
+Crafted MakeEntry(const std::string& name, int32_t live = kLive) {
+  const Bytes content = Content(name);
+  return {name, live | kRle, EncodeRle(content), static_cast<int32_t>(content.size())};
+}
+
+TEST(XkrfDelete, CompactsAwayTheSelectedEntries) {
+  const struct {
+    std::string what;
+    std::vector<Crafted> entries;
+    std::vector<std::string> args;  // behind "data" and "-del"
+    std::vector<std::string> left;
+    int progressed;
+  } cases[] = {
+      {"middle of three",
+       {MakeEntry("a.bin"), MakeEntry("b.bin"), MakeEntry("c.bin")},
+       {"b.bin"},
+       {"a.bin", "c.bin"},
+       1},
+      {"first",
+       {MakeEntry("a.bin"), MakeEntry("b.bin"), MakeEntry("c.bin")},
+       {"a.bin"},
+       {"b.bin", "c.bin"},
+       1},
+      {"two",
+       {MakeEntry("a.bin"), MakeEntry("b.txt"), MakeEntry("c.bin")},
+       {"*.bin"},
+       {"b.txt"},
+       2},
+      {"all", {MakeEntry("a.bin"), MakeEntry("b.bin")}, {"*.*"}, {}, 2},
+      {"left over flag dropped",
+       {MakeEntry("a.bin"), MakeEntry("old.bin", 0), MakeEntry("c.bin")},
+       {"c.bin"},
+       {"a.bin"},
+       1},
+      {"flagged entries are selected again",
+       {MakeEntry("a.bin"), MakeEntry("old.bin", 0), MakeEntry("c.txt")},
+       {"*.bin"},
+       {"c.txt"},
+       2},
+      {"sub-directories with -subs",
+       {MakeEntry("a.txt"), MakeEntry("Stone\\wall.txt"), MakeEntry("b.bin"),
+        MakeEntry("Stone\\deep\\x.txt")},
+       {"*.txt", "-subs"},
+       {"b.bin"},
+       3},
+      {"mask directory ignores case",
+       {MakeEntry("a.txt"), MakeEntry("Stone\\wall.txt"), MakeEntry("b.bin"),
+        MakeEntry("Stone\\deep\\x.txt")},
+       {"stone/*.txt"},
+       {"a.txt", "b.bin", "Stone\\deep\\x.txt"},
+       1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const Bytes before = ForeignArchive(c.entries);
+    e2e::WriteFile(dir / "data.krf", before);
+    e2e::WriteFile(dir / kTempName, std::string("left behind by an earlier run"));
+    std::vector<std::string> args = {"data", "-del"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const std::string mask = ShownMask(c.args[0]);
+    ExpectTranscript(
+        Xkrf(args, dir.path()), 0,
+        Summary(c.args.size() > 1 ? "del, subs, " : "del, ", "data.krf", mask, MaskPath(mask)) +
+            Contains(static_cast<int>(c.entries.size())) + kUpdating + Finish(c.progressed));
+    ASSERT_TRUE(IsFinishedArchive(dir / "data.krf", false));
+    const Archive after = LoadArchive(dir / "data.krf");
+    EXPECT_EQ(after.Names(), c.left);
+    for (const Entry& e : after.entries) EXPECT_EQ(after.Content(e), Content(e.name));
+    // Only DirEntries and DirOfs change in the header.
+    EXPECT_TRUE(std::equal(before.begin(), before.begin() + 12, after.file.begin()));
+    EXPECT_TRUE(std::equal(before.begin() + 20, before.begin() + 24, after.file.begin() + 20));
+    EXPECT_FALSE(e2e::Exists(dir / kTempName));
+    if (c.left.empty()) {
+      EXPECT_EQ(after.file.size(), kHeaderSize);
+    }
+  }
+}
+
+TEST(XkrfDelete, NoMatchLeavesTheArchiveAlone) {
+  ScratchDir dir;
+  const Bytes before = ForeignArchive({MakeEntry("a.bin"), MakeEntry("old.bin", 0)});
+  e2e::WriteFile(dir / "data.krf", before);
+  ExpectTranscript(Xkrf({"data", "*.txt", "-del"}, dir.path()), 0,
+                   Summary("del, ", "data.krf", "*.txt") + Contains(2) + Finish(0));
+  EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), before);
+}
+
+// The temporary file lies beside the archive: when that name is taken by a
+// directory there, the rewrite cannot start, and the archive stays readable
+// with all its data.
+TEST(XkrfDelete, RewriteGoesThroughTheArchivesDirectory) {
+  ScratchDir dir;
+  const std::vector<Crafted> entries = {MakeEntry("a.bin"), MakeEntry("b.bin"), MakeEntry("c.bin")};
+  e2e::WriteFile(dir / "sub/data.krf", BuildArchive(entries));
+  e2e::MakeDirs(dir / ("sub/" + std::string(kTempName)));
+  ExpectTranscript(Xkrf({"sub/data", "b.bin", "-del"}, dir.path()), 1,
+                   Summary("del, ", "sub/data.krf", "b.bin") + Contains(3) + kUpdating +
+                       "Cannot create update file !!\n" + kClosing);
+  const Archive after = LoadArchive(dir / "sub/data.krf");
+  ASSERT_EQ(after.entries.size(), 3u);
+  for (const Entry& e : after.entries) EXPECT_EQ(after.Content(e), Content(e.name));
+  EXPECT_FALSE(e2e::Exists(dir / kTempName));
+
+  // With the way clear, the next run compacts.
+  std::filesystem::remove(dir / ("sub/" + std::string(kTempName)));
+  ASSERT_EQ(Xkrf({"sub/data", "b.bin", "-del"}, dir.path()).exit_code, 0);
+  ASSERT_TRUE(IsFinishedArchive(dir / "sub/data.krf"));
+  EXPECT_EQ(LoadArchive(dir / "sub/data.krf").Names(),
+            (std::vector<std::string>{"a.bin", "c.bin"}));
+  EXPECT_EQ(DirNames(dir / "sub"), std::vector<std::string>{"data.krf"});
+}
+
+}  // namespace
+}  // namespace xkrf_test
