@@ -209,14 +209,18 @@ TEST(XkrfAdd, AddingTheSameFilesAgainRewritesToTheSameBytes) {
 TEST(XkrfAdd, ReplacementLooksUpStoredNamesExactly) {
   ScratchDir dir;
   // An entry spelled in capitals (from elsewhere) is another name than the
-  // lower-cased name a file is stored under.
-  e2e::WriteFile(dir / "data.krf", BuildArchive({{"A.BIN", kLive | kNone, Bytes(5, 'o')}}));
+  // lower-cased name a file is stored under. The header's Version and
+  // FileLen pass through untouched.
+  e2e::WriteFile(dir / "data.krf", BuildArchive({{"A.BIN", kLive | kNone, Bytes(5, 'o')}}, 7, 99));
   e2e::WriteFile(dir / "A.BIN", Bytes(7, 'n'));
   ExpectTranscript(
       Xkrf({"data", "a.bin", "-none"}, dir.path()), 0,
       Summary("none, ", "data.krf", "a.bin") + Contains(1) + Adding("a.bin", false) + Finish(1));
   ASSERT_TRUE(IsFinishedArchive(dir / "data.krf"));
-  EXPECT_EQ(LoadArchive(dir / "data.krf").Names(), (std::vector<std::string>{"A.BIN", "a.bin"}));
+  const Archive archive = LoadArchive(dir / "data.krf");
+  EXPECT_EQ(archive.Names(), (std::vector<std::string>{"A.BIN", "a.bin"}));
+  EXPECT_EQ(archive.version, 7);
+  EXPECT_EQ(archive.file_len, 99);
 }
 
 TEST(XkrfAdd, SkipsTheArchiveItselfAndNamesTooLong) {

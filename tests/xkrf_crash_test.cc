@@ -1,0 +1,118 @@
+// Runs killed at arbitrary instants: the archive must always open, and what
+// it lists must be the old entries or the new files, each bit-exact.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <set>
+#include <thread>
+
+#include "xkrf_archive.h"
+#include "xkrf_run.h"
+
+namespace xkrf_test {
+namespace {
+
+using e2e::ScratchDir;
+
+// Starts the tool with its output discarded, kills it with SIGKILL after
+// `delay` (or lets it finish if it is faster), and reaps it.
+void RunAndKill(const std::vector<std::string>& args, const std::string& cwd,
+                std::chrono::microseconds delay) {
+  std::vector<std::string> argv_store = {XKRF_BIN};
+  argv_store.insert(argv_store.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argv_store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, STDIN_FILENO);
+    dup2(null_fd, STDOUT_FILENO);
+    dup2(null_fd, STDERR_FILENO);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  ASSERT_GT(pid, 0);
+  std::this_thread::sleep_for(delay);
+  kill(pid, SIGKILL);
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+using Contents = std::map<std::string, Bytes>;
+
+// The archive at `path` opens, holds every old name that may not vanish, and
+// every live entry is an old or a new file, bit-exact, each name once.
+void ExpectConsistent(const std::string& path, const Contents& old_files, const Contents& new_files,
+                      const std::set<std::string>& may_vanish) {
+  Archive archive;
+  std::string why;
+  ASSERT_TRUE(ParseArchive(e2e::ReadFile(path), &archive, &why)) << why;
+  std::set<std::string> live;
+  for (const Entry& e : archive.entries) {
+    if ((e.type & kLive) == 0) continue;
+    EXPECT_TRUE(live.insert(e.name).second) << e.name << " twice";
+    const Bytes content = archive.Content(e);
+    const auto old_it = old_files.find(e.name);
+    const auto new_it = new_files.find(e.name);
+    const bool is_old = old_it != old_files.end() && old_it->second == content &&
+                        e.raw_len == static_cast<int32_t>(content.size());
+    const bool is_new = new_it != new_files.end() && new_it->second == content &&
+                        e.raw_len == static_cast<int32_t>(content.size());
+    EXPECT_TRUE(is_old || is_new) << e.name << ": content of neither the old nor the new file";
+  }
+  for (const auto& [name, content] : old_files) {
+    if (may_vanish.count(name) == 0) {
+      EXPECT_EQ(live.count(name), 1u) << name << " lost";
+    }
+  }
+}
+
+Crafted Stored(const std::string& name, const Bytes& content) {
+  return {name, kLive | kRle, EncodeRle(content), static_cast<int32_t>(content.size())};
+}
+
+Bytes Runny(size_t n, uint32_t seed) {
+  Bytes b = e2e::RandomBytes(n, seed);
+  for (size_t i = 0; i < n; ++i) b[i] = b[i - i % 97];
+  return b;
+}
+
+TEST(XkrfCrash, KilledRunsLeaveAConsistentArchive) {
+  const Contents old_files = {{"a.bin", Runny(300000, 1)}, {"keep.dat", Runny(200000, 2)}};
+  const Contents new_files = {{"a.bin", Runny(100000, 3)},  // replaces the old entry
+                              {"b.bin", Runny(900000, 4)},
+                              {"c.bin", Runny(700000, 5)}};
+  const struct {
+    std::string what;
+    std::vector<std::string> args;
+    std::set<std::string> may_vanish;
+  } runs[] = {
+      {"add with replacement", {"data", "*.bin"}, {}},
+      {"delete", {"data", "a.bin", "-del"}, {"a.bin"}},
+  };
+  for (const auto& run : runs) {
+    for (const int delay_us : {0, 500, 1000, 1500, 2000, 3000, 4000, 5000, 6000, 8000, 10000, 12000,
+                               16000, 25000, 40000}) {
+      SCOPED_TRACE(run.what + ", killed after " + std::to_string(delay_us) + " us");
+      ScratchDir dir;
+      std::vector<Crafted> entries;
+      for (const auto& [name, content] : old_files) entries.push_back(Stored(name, content));
+      e2e::WriteFile(dir / "data.krf", BuildArchive(entries));
+      for (const auto& [name, content] : new_files) e2e::WriteFile(dir / name, content);
+
+      RunAndKill(run.args, dir.path(), std::chrono::microseconds(delay_us));
+      ExpectConsistent(dir / "data.krf", old_files, new_files, run.may_vanish);
+      // The tool itself still opens what was left.
+      EXPECT_EQ(Xkrf({"data", "-list"}, dir.path()).exit_code, 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace xkrf_test
