@@ -184,6 +184,7 @@ BufferedWriter::BufferedWriter(File* file, size_t capacity)
     : file_(file), buffer_(capacity) {}
 
 void BufferedWriter::Write(const void* data, size_t n) {
+  if (n == 0) return;  // an empty vector may hand over no buffer at all
   const auto* p = static_cast<const uint8_t*>(data);
   if (n >= buffer_.size()) {
     FlushBuffer();

@@ -1,31 +1,19 @@
 #include "mixed/mixed.h"
 
+#include <algorithm>
 #include <cstring>
 
 size_t mixed_EncodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* dest) {
-  dest->resize(2 * len);
-  uint8_t* const out = dest->data();
-  const size_t limit = 2 * len;
-  size_t size = 0;
-  size_t pos = 0;
-  while (pos < len) {
-    const uint8_t data = raw[pos];
-    size_t run = 1;
-    while (pos + 1 < len && raw[pos + 1] == data && run < static_cast<size_t>(mixed::kMaxRun)) {
-      ++run;
-      ++pos;
-    }
-    // Two output bytes at most per unit, and a unit of two covers either two
-    // input bytes or one byte that needs the escape; the check below can
-    // only fire if that reasoning is broken.
-    const size_t needed = (data >= mixed::kCountBase || run > 1) ? 2 : 1;
-    if (size + needed > limit) throw mixed::EncodeOverflow();
-    if (needed == 2) out[size++] = static_cast<uint8_t>(mixed::kCountBase | run);
-    out[size++] = data;
-    ++pos;
-  }
-  dest->resize(size);
-  return size;
+  dest->clear();
+  dest->reserve(2 * len + 2);
+  mixed::RleEncoder encoder;
+  encoder.Feed(raw, len, dest);
+  encoder.Finish(dest);
+  // Each unit of two bytes covers two input bytes or one that needs the
+  // escape, so the output never exceeds twice the input; the check guards
+  // that reasoning.
+  if (dest->size() > 2 * len) throw mixed::EncodeOverflow();
+  return dest->size();
 }
 
 int64_t mixed_DecodedRLESize(const uint8_t* raw, size_t len) {
@@ -46,22 +34,13 @@ int64_t mixed_DecodedRLESize(const uint8_t* raw, size_t len) {
 
 int64_t mixed_DecodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* dest) {
   const int64_t size = mixed_DecodedRLESize(raw, len);
-  dest->resize(static_cast<size_t>(size));
-  uint8_t* out = dest->data();
-  size_t pos = 0;
-  while (pos < len) {
-    const uint8_t in = raw[pos++];
-    if (in >= mixed::kCountBase) {
-      if (pos >= len) break;
-      const size_t count = in - mixed::kCountBase;
-      const uint8_t data = raw[pos++];
-      if (count > 0) {
-        std::memset(out, data, count);
-        out += count;
-      }
-    } else {
-      *out++ = in;
-    }
+  dest->clear();
+  dest->reserve(static_cast<size_t>(size));
+  mixed::RleDecoder decoder;
+  // Pieces keep the decoder's scratch room small next to the result.
+  constexpr size_t kPiece = 1 << 16;
+  for (size_t pos = 0; pos < len; pos += kPiece) {
+    decoder.Feed(raw + pos, std::min(kPiece, len - pos), dest);
   }
   return size;
 }

@@ -29,6 +29,35 @@ class EncodeOverflow : public std::logic_error {
   EncodeOverflow() : std::logic_error("Buffer overflow while encoding RLE !\n") {}
 };
 
+// Encodes a file handed over in pieces, in bounded memory: the output of all
+// Feed calls and Finish together is exactly mixed_EncodeRLE of the whole
+// file. A run still open at the end of a piece is held back, since the next
+// piece may continue it.
+class RleEncoder {
+ public:
+  // Appends what `data` settles to `*out` (at most 2 * n + 2 bytes).
+  void Feed(const uint8_t* data, size_t n, std::vector<uint8_t>* out);
+  // Appends the run held back, if any.
+  void Finish(std::vector<uint8_t>* out);
+
+ private:
+  int run_byte_ = 0;
+  int run_length_ = 0;  // 0: no run held back
+};
+
+// Decodes a stream handed over in pieces; a count byte at the end of one
+// piece takes its data byte from the next.
+class RleDecoder {
+ public:
+  // Appends the bytes `data` decodes to (at most 32 * n) to `*out`.
+  void Feed(const uint8_t* data, size_t n, std::vector<uint8_t>* out);
+  bool dangling() const { return pending_; }
+
+ private:
+  bool pending_ = false;
+  int pending_count_ = 0;
+};
+
 // Walks a stream handed over in pieces and counts the bytes it decodes to,
 // so a stream of any length is checked in bounded memory.
 class RleScanner {

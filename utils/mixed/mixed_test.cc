@@ -122,6 +122,49 @@ TEST(MixedCodec, RandomRoundTripsMatchReference) {
   }
 }
 
+// Random data with runs of every length around the 63 limit, in random
+// alphabets, so both literal stretches and runs cross piece boundaries.
+Bytes RunnyRandom(std::mt19937* rng, size_t len) {
+  Bytes in;
+  const int alphabet = 1 + static_cast<int>((*rng)() % 256);
+  while (in.size() < len) {
+    const uint8_t b = static_cast<uint8_t>(255 - (*rng)() % alphabet);
+    size_t run = ((*rng)() % 3 == 0) ? 1 + (*rng)() % 140 : 1;
+    while (run-- > 0 && in.size() < len) in.push_back(b);
+  }
+  return in;
+}
+
+TEST(MixedStreaming, PiecesGiveTheSameBytesAsOneBuffer) {
+  std::mt19937 rng(99);
+  for (int iter = 0; iter < 300; ++iter) {
+    const Bytes in = RunnyRandom(&rng, rng() % 2000);
+    const Bytes whole = ReferenceEncode(in);
+    const size_t max_piece = 1 + rng() % 70;
+
+    mixed::RleEncoder encoder;
+    Bytes pieces;
+    for (size_t pos = 0; pos < in.size();) {
+      // Empty pieces are allowed; pieces of up to max_piece bytes keep it moving.
+      const size_t n = std::min<size_t>(in.size() - pos, rng() % (max_piece + 1));
+      encoder.Feed(in.data() + pos, n, &pieces);
+      pos += n;
+    }
+    encoder.Finish(&pieces);
+    ASSERT_EQ(pieces, whole) << "iteration " << iter;
+
+    mixed::RleDecoder decoder;
+    Bytes decoded;
+    for (size_t pos = 0; pos < whole.size();) {
+      const size_t n = std::min<size_t>(whole.size() - pos, 1 + rng() % max_piece);
+      decoder.Feed(whole.data() + pos, n, &decoded);
+      pos += n;
+    }
+    EXPECT_FALSE(decoder.dangling());
+    ASSERT_EQ(decoded, in) << "iteration " << iter;
+  }
+}
+
 TEST(RleScanner, AgreesWithTheWholeStreamScanInAnyPieces) {
   std::mt19937 rng(7);
   for (int iter = 0; iter < 50; ++iter) {
