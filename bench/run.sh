@@ -302,6 +302,10 @@ report=$build/bench/results.md
   echo "Machine: ${cpu:-unknown CPU}, $(nproc) cores, $mem memory; $(uname -sr);" \
     "load average $load_start at the start, $(cut -d' ' -f1-3 /proc/loadavg) at the end"
   echo "Date: $(date -u '+%Y-%m-%d %H:%M UTC')"
+  if commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null); then
+    git -C "$root" diff --quiet HEAD 2>/dev/null || commit="$commit with uncommitted changes"
+    echo "Source: commit $commit"
+  fi
   echo "Compared with: $(tar --version | head -1), lz4 $(lz4 --version 2>&1 | grep -o 'v[0-9.]*' | head -1), $pillow"
   echo "Runs: $reps of each command, alternating; medians. Corpora and outputs: $work ($fs_type)."
   echo
