@@ -1,5 +1,6 @@
 #include "xkrf/add.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 #include "host/dir_search.h"
@@ -9,6 +10,8 @@
 namespace xkrf {
 
 namespace {
+
+constexpr int64_t kChunk = 1 << 20;
 
 // One step of an add run. The whole walk is planned before the first byte is
 // written: the planned sizes bound how far new data can reach, which decides
@@ -77,11 +80,59 @@ class Planner {
   uint64_t archive_inode_ = 0;
 };
 
-// Buffers reused from file to file.
+// Buffers reused from file to file, so memory stays bounded whatever the
+// files' sizes and fresh pages are not touched for every file.
 struct AddBuffers {
-  std::vector<uint8_t> raw;
+  std::vector<uint8_t> chunk = std::vector<uint8_t>(kChunk);
   std::vector<uint8_t> encoded;
 };
+
+// Copies the file into the archive at `pos` as it is, reading at most
+// `limit` bytes. Returns the count copied.
+int64_t StoreRaw(RunState* st, const host::File& input, int64_t pos, int64_t limit,
+                 AddBuffers* buffers) {
+  int64_t done = 0;
+  while (done < limit) {
+    size_t got = 0;
+    const size_t want = static_cast<size_t>(std::min<int64_t>(limit - done, kChunk));
+    test(input.ReadAt(done, buffers->chunk.data(), want, &got));
+    if (got == 0) break;
+    test(st->krf.WriteAt(pos + done, buffers->chunk.data(), got));
+    done += static_cast<int64_t>(got);
+  }
+  return done;
+}
+
+// Encodes the file straight into the archive at `pos`. Returns the encoded
+// length, or -1 as soon as it is clear that the encoded form cannot end up
+// shorter than the file; nothing is ever written at or beyond pos + limit.
+// `*raw_length` receives the count of file bytes read.
+int64_t StoreRle(RunState* st, const host::File& input, int64_t pos, int64_t limit,
+                 AddBuffers* buffers, int64_t* raw_length) {
+  mixed::RleEncoder encoder;
+  int64_t read = 0, written = 0;
+  std::vector<uint8_t>& encoded = buffers->encoded;
+  for (;;) {
+    size_t got = 0;
+    const size_t want = static_cast<size_t>(std::min<int64_t>(limit - read, kChunk));
+    if (want > 0) test(input.ReadAt(read, buffers->chunk.data(), want, &got));
+    encoded.clear();
+    if (got == 0) {
+      encoder.Finish(&encoded);
+    } else {
+      encoder.Feed(buffers->chunk.data(), got, &encoded);
+      read += static_cast<int64_t>(got);
+    }
+    // The file read so far is at most `limit` long: output that reaches
+    // `limit` can no longer be shorter.
+    if (written + static_cast<int64_t>(encoded.size()) >= limit) return -1;
+    test(st->krf.WriteAt(pos + written, encoded.data(), encoded.size()));
+    written += static_cast<int64_t>(encoded.size());
+    if (got == 0) break;
+  }
+  *raw_length = read;
+  return written < read ? written : -1;
+}
 
 void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* buffers) {
   std::fprintf(st->out, "adding '%s'", step.shown.c_str());
@@ -92,34 +143,32 @@ void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* b
   }
   // Only what is read is stored, at most the length the search reported: a
   // file that changed since then still gives a sound entry.
-  std::vector<uint8_t>& raw = buffers->raw;
-  raw.resize(static_cast<size_t>(step.size));
-  size_t got = 0;
-  test(input.ReadAt(0, raw.data(), raw.size(), &got));
-  test(got > 0);  // an empty file cannot be stored
-  raw.resize(got);
+  size_t first = 0;
+  test(step.size > 0 && input.ReadAt(0, buffers->chunk.data(), 1, &first) && first == 1);
 
   krfdir_t& entry = st->dir[dir_num];
   entry = krfdir_t{};
   krf::SetName(&entry, step.stored);
-  entry.Type = st->settings.compress;
   entry.Ofs = static_cast<int32_t>(st->last_pos);
-  entry.RawLen = static_cast<int32_t>(got);
-  const std::vector<uint8_t>* fin = &raw;
-  entry.Size = static_cast<int32_t>(got);
-  if (st->settings.compress == mixed::kCompressRle) {
-    const int64_t packed = apply_compression(raw.data(), got, st->settings.compress,
-                                             &buffers->encoded, st->out);
-    if (packed != -1) {
-      entry.Size = static_cast<int32_t>(packed);
-      fin = &buffers->encoded;
-    } else {
-      entry.Type = krf::kMethodNone;
-    }
-  }
   st->disk.data_written = true;
-  test(st->krf.WriteAt(st->last_pos, fin->data(), static_cast<size_t>(entry.Size)));
-  st->last_pos += entry.Size;
+  int64_t raw_length = 0;
+  int64_t size = -1;
+  if (st->settings.compress == mixed::kCompressRle) {
+    std::fputs(", encoding RLE...", st->out);
+    std::fflush(st->out);
+    size = StoreRle(st, input, st->last_pos, step.size, buffers, &raw_length);
+  }
+  if (size >= 0) {
+    entry.Type = krf::kMethodRle;
+  } else {
+    raw_length = StoreRaw(st, input, st->last_pos, step.size, buffers);
+    test(raw_length > 0);
+    size = raw_length;
+    entry.Type = krf::kMethodNone;
+  }
+  entry.RawLen = static_cast<int32_t>(raw_length);
+  entry.Size = static_cast<int32_t>(size);
+  st->last_pos += size;
   entry.Type |= krf::kLive;
   std::fputs("\n", st->out);
 }

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cinttypes>
 
 #include "host/byteorder.h"
@@ -9,6 +10,11 @@
 namespace xkrf {
 
 namespace {
+
+constexpr int64_t kChunk = 1 << 20;
+// Stored bytes are decoded in pieces of this size, so one piece decodes to
+// at most about 2 MiB.
+constexpr int64_t kRlePiece = 1 << 16;
 
 // The path an entry is written to, below the working directory: a drive
 // prefix and leading backslashes are dropped, as archivers do. Empty when the
@@ -76,22 +82,25 @@ void single_extract(RunState* st, size_t index) {
   std::fflush(st->out);
 
   test(e.Size > 0 && host::RangeInside(e.Ofs, e.Size, st->disk.file_size));
-  std::vector<uint8_t> stored(static_cast<size_t>(e.Size));
-  test(st->krf.ReadExactAt(e.Ofs, stored.data(), stored.size()));
-  std::vector<uint8_t> decoded;
-  const std::vector<uint8_t>* data = &stored;
-  if (e.Type & krf::kMethodRle) {
-    // The length is known before anything is allocated for it.
-    const int64_t length = mixed_DecodedRLESize(stored.data(), stored.size());
-    if (length != e.RawLen) {
+  const bool rle = (e.Type & krf::kMethodRle) != 0;
+  std::vector<uint8_t> chunk(rle ? kRlePiece : kChunk);
+  if (rle) {
+    // The decoded length is known before any output exists: a stream that
+    // does not match leaves no file behind.
+    mixed::RleScanner scanner;
+    for (int64_t done = 0; done < e.Size;) {
+      const size_t n = static_cast<size_t>(std::min<int64_t>(e.Size - done, kRlePiece));
+      test(st->krf.ReadExactAt(e.Ofs + done, chunk.data(), n));
+      scanner.Feed(chunk.data(), n);
+      done += static_cast<int64_t>(n);
+    }
+    if (scanner.decoded() != e.RawLen) {
       char message[128];
       std::snprintf(message, sizeof message,
-                    "filesizes mismatched after decoding (%" PRId64 ", should be %d)!\n", length,
-                    e.RawLen);
+                    "filesizes mismatched after decoding (%" PRId64 ", should be %d)!\n",
+                    scanner.decoded(), e.RawLen);
       throw Fatal(message);
     }
-    mixed_DecodeRLE(stored.data(), stored.size(), &decoded);
-    data = &decoded;
   } else {
     // Stored bytes are all there is: a length beyond them cannot be written.
     test(e.RawLen <= e.Size);
@@ -101,7 +110,24 @@ void single_extract(RunState* st, size_t index) {
   if (where != host::TreeResult::kOk || !host::CreateFileIn(folder, parts.back(), &output)) {
     throw Fatal("Couldn't create file !\n");
   }
-  test(e.RawLen > 0 && output.Write(data->data(), static_cast<size_t>(e.RawLen)));
+  test(e.RawLen > 0);
+  host::BufferedWriter writer(&output, kChunk);
+  mixed::RleDecoder decoder;
+  std::vector<uint8_t> decoded;
+  const int64_t stored = rle ? e.Size : e.RawLen;
+  for (int64_t done = 0; done < stored;) {
+    const size_t n = static_cast<size_t>(std::min<int64_t>(stored - done, chunk.size()));
+    test(st->krf.ReadExactAt(e.Ofs + done, chunk.data(), n));
+    if (rle) {
+      decoded.clear();
+      decoder.Feed(chunk.data(), n, &decoded);
+      writer.Write(decoded.data(), decoded.size());
+    } else {
+      writer.Write(chunk.data(), n);
+    }
+    done += static_cast<int64_t>(n);
+  }
+  test(writer.Flush());
   test(output.Close());
   ++st->progressed;
   std::fputs("\n", st->out);
