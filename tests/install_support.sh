@@ -1,0 +1,40 @@
+# Shared by the install, package and manual page checks (sourced, not run).
+# Every check reports with `fail` and goes on, so one run shows every
+# problem; `finish` then ends the script with the verdict.
+
+# The tools this kit installs, each with a manual page man/<tool>.1.
+tools=(xkrf picsnap mipsnap texsnap)
+failures=0
+
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+
+# require WHY COMMAND...: ends the script when a command is missing, with
+# status 77 (skipped) on a developer's machine, and as a failure under CI,
+# whose .ci/run installs WHY.
+require() {
+  local why=$1 missing=() need
+  shift
+  for need in "$@"; do
+    command -v "$need" >/dev/null || missing+=("$need")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ -n "${CI:-}" ]; then
+    echo "FAIL: missing ${missing[*]} (.ci/run installs $why)"
+    exit 1
+  fi
+  echo "missing ${missing[*]}: skipped"
+  exit 77
+}
+
+# finish WHAT SUCCESS: the exit status and the closing line.
+finish() {
+  if [ "$failures" -ne 0 ]; then
+    echo "$failures $1 check(s) failed"
+    exit 1
+  fi
+  echo "$2"
+  exit 0
+}
