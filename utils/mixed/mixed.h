@@ -35,10 +35,12 @@ class EncodeOverflow : public std::logic_error {
 // piece may continue it.
 class RleEncoder {
  public:
-  // Appends what `data` settles to `*out` (at most 2 * n + 2 bytes).
-  void Feed(const uint8_t* data, size_t n, std::vector<uint8_t>* out);
-  // Appends the run held back, if any.
-  void Finish(std::vector<uint8_t>* out);
+  // Room Feed needs for a piece of `n` bytes.
+  static constexpr size_t MaxOutput(size_t n) { return 2 * n + 2; }
+  // Writes what `data` settles to `out` and returns the count written.
+  size_t Feed(const uint8_t* data, size_t n, uint8_t* out);
+  // Writes the run held back, if any (at most 2 bytes).
+  size_t Finish(uint8_t* out);
 
  private:
   int run_byte_ = 0;
@@ -49,12 +51,18 @@ class RleEncoder {
 // piece takes its data byte from the next.
 class RleDecoder {
  public:
-  // Appends the bytes `data` decodes to (at most 32 * n) to `*out`.
-  void Feed(const uint8_t* data, size_t n, std::vector<uint8_t>* out);
+  // Room that always holds what a piece of `n` bytes decodes to.
+  static constexpr size_t MaxOutput(size_t n) { return 32 * n + 64; }
+  // Writes what `data` decodes to into `out`, which has room for `room`
+  // bytes, and returns the count written. Output that would not fit is cut
+  // off and overflowed() turns true; nothing is written beyond `room`.
+  size_t Feed(const uint8_t* data, size_t n, uint8_t* out, size_t room);
   bool dangling() const { return pending_; }
+  bool overflowed() const { return overflowed_; }
 
  private:
   bool pending_ = false;
+  bool overflowed_ = false;
   int pending_count_ = 0;
 };
 
@@ -75,9 +83,12 @@ class RleScanner {
 
 }  // namespace mixed
 
-// Encodes `len` bytes at `raw` into `*dest` (resized to the encoded length,
-// at most 2 * len) and returns that length. Runs are cut at 63 bytes; a
-// single byte of 0xC0 or more is escaped as 0xC1 and the byte.
+// Encodes `len` bytes at `raw` into `dst`, which has room for 2 * len bytes
+// (the most the encoding can take), and returns the encoded length. Runs are
+// cut at 63 bytes; a single byte of 0xC0 or more is escaped as 0xC1 and the
+// byte.
+size_t mixed_EncodeRLE(const uint8_t* raw, size_t len, uint8_t* dst);
+// The same into `*dest`, resized to the encoded length.
 size_t mixed_EncodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* dest);
 
 // The decoded length of the stream of `len` bytes at `raw`. A count byte as
@@ -85,9 +96,12 @@ size_t mixed_EncodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* des
 // walk: nothing is read past the stream.
 int64_t mixed_DecodedRLESize(const uint8_t* raw, size_t len);
 
-// Decodes the stream into `*dest`, resized to exactly the length that
-// mixed_DecodedRLESize reports, and returns that length. Callers that must
-// bound their memory check mixed_DecodedRLESize first.
+// Decodes the stream into `dst`, which has room for `room` bytes, and returns
+// the decoded length as mixed_DecodedRLESize reports it; output beyond
+// `room` is not written. Callers that must bound their memory take the size
+// first.
+int64_t mixed_DecodeRLE(const uint8_t* raw, size_t len, uint8_t* dst, size_t room);
+// The same into `*dest`, resized to exactly the decoded length.
 int64_t mixed_DecodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* dest);
 
 // Decides the stored form of one file. With `compress` = kCompressRle it

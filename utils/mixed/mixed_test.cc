@@ -144,24 +144,45 @@ TEST(MixedStreaming, PiecesGiveTheSameBytesAsOneBuffer) {
 
     mixed::RleEncoder encoder;
     Bytes pieces;
+    Bytes room;
     for (size_t pos = 0; pos < in.size();) {
       // Empty pieces are allowed; pieces of up to max_piece bytes keep it moving.
       const size_t n = std::min<size_t>(in.size() - pos, rng() % (max_piece + 1));
-      encoder.Feed(in.data() + pos, n, &pieces);
+      room.assign(mixed::RleEncoder::MaxOutput(n), 0);
+      const size_t got = encoder.Feed(in.data() + pos, n, room.data());
+      pieces.insert(pieces.end(), room.begin(), room.begin() + static_cast<long>(got));
       pos += n;
     }
-    encoder.Finish(&pieces);
+    room.assign(2, 0);
+    pieces.insert(pieces.end(), room.begin(), room.begin() + static_cast<long>(encoder.Finish(room.data())));
     ASSERT_EQ(pieces, whole) << "iteration " << iter;
 
     mixed::RleDecoder decoder;
     Bytes decoded;
     for (size_t pos = 0; pos < whole.size();) {
       const size_t n = std::min<size_t>(whole.size() - pos, 1 + rng() % max_piece);
-      decoder.Feed(whole.data() + pos, n, &decoded);
+      room.assign(mixed::RleDecoder::MaxOutput(n), 0);
+      const size_t got = decoder.Feed(whole.data() + pos, n, room.data(), room.size());
+      decoded.insert(decoded.end(), room.begin(), room.begin() + static_cast<long>(got));
       pos += n;
     }
     EXPECT_FALSE(decoder.dangling());
+    EXPECT_FALSE(decoder.overflowed());
     ASSERT_EQ(decoded, in) << "iteration " << iter;
+  }
+}
+
+TEST(RleDecoder, NeverWritesBeyondItsRoom) {
+  // Streams decoding to more than the room given, as a damaged archive's
+  // would: the output is cut at the room and flagged.
+  const Bytes streams[] = {{0xFF, 0x01, 0xFF, 0x02}, {0x10, 0x11, 0x12, 0x13, 0x14}, {0xC5, 0x07, 0x01}};
+  for (const Bytes& stream : streams) {
+    Bytes room(8 + 16, 0xEE);
+    mixed::RleDecoder decoder;
+    const size_t got = decoder.Feed(stream.data(), stream.size(), room.data(), 3);
+    EXPECT_LE(got, 3u);
+    EXPECT_TRUE(decoder.overflowed());
+    for (size_t i = 3; i < room.size(); ++i) ASSERT_EQ(room[i], 0xEE) << "byte " << i;
   }
 }
 

@@ -84,7 +84,7 @@ class Planner {
 // files' sizes and fresh pages are not touched for every file.
 struct AddBuffers {
   std::vector<uint8_t> chunk = std::vector<uint8_t>(kChunk);
-  std::vector<uint8_t> encoded;
+  std::vector<uint8_t> encoded = std::vector<uint8_t>(mixed::RleEncoder::MaxOutput(kChunk));
 };
 
 // Copies the file into the archive at `pos` as it is, reading at most
@@ -111,23 +111,23 @@ int64_t StoreRle(RunState* st, const host::File& input, int64_t pos, int64_t lim
                  AddBuffers* buffers, int64_t* raw_length) {
   mixed::RleEncoder encoder;
   int64_t read = 0, written = 0;
-  std::vector<uint8_t>& encoded = buffers->encoded;
+  uint8_t* const encoded = buffers->encoded.data();
   for (;;) {
     size_t got = 0;
     const size_t want = static_cast<size_t>(std::min<int64_t>(limit - read, kChunk));
     if (want > 0) test(input.ReadAt(read, buffers->chunk.data(), want, &got));
-    encoded.clear();
+    size_t produced;
     if (got == 0) {
-      encoder.Finish(&encoded);
+      produced = encoder.Finish(encoded);
     } else {
-      encoder.Feed(buffers->chunk.data(), got, &encoded);
+      produced = encoder.Feed(buffers->chunk.data(), got, encoded);
       read += static_cast<int64_t>(got);
     }
     // The file read so far is at most `limit` long: output that reaches
     // `limit` can no longer be shorter.
-    if (written + static_cast<int64_t>(encoded.size()) >= limit) return -1;
-    test(st->krf.WriteAt(pos + written, encoded.data(), encoded.size()));
-    written += static_cast<int64_t>(encoded.size());
+    if (written + static_cast<int64_t>(produced) >= limit) return -1;
+    test(st->krf.WriteAt(pos + written, encoded, produced));
+    written += static_cast<int64_t>(produced);
     if (got == 0) break;
   }
   *raw_length = read;

@@ -113,15 +113,14 @@ void single_extract(RunState* st, size_t index) {
   test(e.RawLen > 0);
   host::BufferedWriter writer(&output, kChunk);
   mixed::RleDecoder decoder;
-  std::vector<uint8_t> decoded;
+  std::vector<uint8_t> decoded(rle ? mixed::RleDecoder::MaxOutput(kRlePiece) : 0);
   const int64_t stored = rle ? e.Size : e.RawLen;
   for (int64_t done = 0; done < stored;) {
     const size_t n = static_cast<size_t>(std::min<int64_t>(stored - done, chunk.size()));
     test(st->krf.ReadExactAt(e.Ofs + done, chunk.data(), n));
     if (rle) {
-      decoded.clear();
-      decoder.Feed(chunk.data(), n, &decoded);
-      writer.Write(decoded.data(), decoded.size());
+      const size_t got = decoder.Feed(chunk.data(), n, decoded.data(), decoded.size());
+      writer.Write(decoded.data(), got);
     } else {
       writer.Write(chunk.data(), n);
     }
