@@ -160,7 +160,8 @@ size_t RleDecoder::Feed(const uint8_t* p, size_t n, uint8_t* out, size_t room) {
       overflowed_ = true;
       return 0;
     }
-    std::memset(o, p[i++], static_cast<size_t>(pending_count_));
+    if (pending_count_ > 0) std::memset(o, p[i], static_cast<size_t>(pending_count_));
+    ++i;
     o += pending_count_;
   }
   if constexpr (kLittleEndian) {
@@ -212,7 +213,7 @@ size_t RleDecoder::Feed(const uint8_t* p, size_t n, uint8_t* out, size_t room) {
       overflowed_ = true;
       break;
     }
-    std::memset(o, p[i + 1], count);
+    if (count > 0) std::memset(o, p[i + 1], count);  // `o` may be null when room is 0
     o += count;
     i += 2;
   }
