@@ -133,19 +133,52 @@ TEST_F(HostDir, SafeTreeCreatesLevelsAndRefusesLinks) {
 
   Touch("plain");
   EXPECT_EQ(OpenDirectoryBelow({"plain", "x"}, &dir, &created), TreeResult::kBlocked);
+}
 
-  // A link in place of the file is replaced, not followed.
-  ASSERT_EQ(OpenDirectoryBelow({}, &dir, &created), TreeResult::kOk);
+TEST_F(HostDir, SafeTreeWritesFilesWithoutFollowingLinks) {
+  SafeTree tree;
+  bool created = false;
+  ASSERT_EQ(tree.Enter({}, &created), TreeResult::kOk);
+  fs::create_directory("outside");
   Touch("outside/target", "keep");
   fs::create_symlink(root_ / "outside/target", "victim");
   File out;
-  ASSERT_TRUE(CreateFileIn(dir, "victim", &out));
+  ASSERT_TRUE(tree.CreateFile("victim", &out));
   ASSERT_TRUE(out.Write("new", 3));
   out.Close();
   EXPECT_FALSE(fs::is_symlink("victim"));
   std::vector<uint8_t> kept;
   ASSERT_TRUE(ReadWholeFile("outside/target", &kept));
   EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep");
+
+  // Existing files are reused in their own spelling, also those created
+  // after the folder's index was built.
+  Touch("Readme.TXT", "old");
+  ASSERT_TRUE(tree.CreateFile("readme.txt", &out));
+  out.Close();
+  ASSERT_TRUE(tree.CreateFile("New.Dat", &out));
+  out.Close();
+  ASSERT_TRUE(tree.CreateFile("new.dat", &out));
+  out.Close();
+  std::vector<DirEntry> entries;
+  ASSERT_TRUE(ListDirectory("", &entries));
+  std::vector<std::string> names;
+  for (const DirEntry& e : entries) names.push_back(e.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"New.Dat", "outside", "Readme.TXT", "victim"}));
+
+  struct stat st;
+  ASSERT_EQ(stat("New.Dat", &st), 0);
+  EXPECT_TRUE(tree.IsSameFile("NEW.DAT", st.st_dev, st.st_ino));
+  EXPECT_FALSE(tree.IsSameFile("victim", st.st_dev, st.st_ino));
+
+  // Entering the same folder again keeps it; another one is opened afresh.
+  ASSERT_EQ(tree.Enter({}, &created), TreeResult::kOk);
+  EXPECT_FALSE(created);
+  ASSERT_EQ(tree.Enter({"sub"}, &created), TreeResult::kOk);
+  EXPECT_TRUE(created);
+  ASSERT_TRUE(tree.CreateFile("x", &out));
+  out.Close();
+  EXPECT_TRUE(fs::exists("sub/x"));
 }
 
 }  // namespace

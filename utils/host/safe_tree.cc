@@ -13,27 +13,36 @@ namespace host {
 
 namespace {
 
-// The existing name in `dirfd` that equals `name` ignoring case (first in
-// search order), or `name` itself when there is none.
-std::string ExistingSpelling(int dirfd, const std::string& name) {
-  struct stat st;
-  if (::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) return name;
+// Calls `visit` with every name in the directory `dirfd`.
+template <typename Visit>
+void ForEachName(int dirfd, Visit visit) {
   const int copy = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (copy < 0) return name;
+  if (copy < 0) return;
   DIR* d = ::fdopendir(copy);
   if (d == nullptr) {
     ::close(copy);
-    return name;
+    return;
   }
-  std::string best;
   while (const dirent* e = ::readdir(d)) {
-    const std::string candidate = e->d_name;
-    if (candidate == "." || candidate == "..") continue;
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") visit(name);
+  }
+  ::closedir(d);
+}
+
+bool Exists(int dirfd, const std::string& name) {
+  struct stat st;
+  return ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+std::string ScanForSpelling(int dirfd, const std::string& name) {
+  if (Exists(dirfd, name)) return name;
+  std::string best;
+  ForEachName(dirfd, [&](const std::string& candidate) {
     if (EqualsIgnoreCase(candidate, name) && (best.empty() || NameLess(candidate, best))) {
       best = candidate;
     }
-  }
-  ::closedir(d);
+  });
   return best.empty() ? name : best;
 }
 
@@ -47,7 +56,7 @@ TreeResult OpenDirectoryBelow(const std::vector<std::string>& components, File* 
   File current;
   current.Adopt(fd);
   for (const std::string& wanted : components) {
-    const std::string name = ExistingSpelling(current.fd(), wanted);
+    const std::string name = ScanForSpelling(current.fd(), wanted);
     struct stat st;
     if (::fstatat(current.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
       if (S_ISLNK(st.st_mode)) return TreeResult::kUnsafe;
@@ -65,25 +74,58 @@ TreeResult OpenDirectoryBelow(const std::vector<std::string>& components, File* 
   return TreeResult::kOk;
 }
 
-bool CreateFileIn(const File& dir, const std::string& name, File* out) {
-  const std::string spelling = ExistingSpelling(dir.fd(), name);
-  struct stat st;
-  if (::fstatat(dir.fd(), spelling.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISLNK(st.st_mode)) {
-    if (::unlinkat(dir.fd(), spelling.c_str(), 0) != 0) return false;
+TreeResult SafeTree::Enter(const std::vector<std::string>& components, bool* created) {
+  if (open_ && components == components_) {
+    *created = false;
+    return TreeResult::kOk;
   }
-  const int fd = ::openat(dir.fd(), spelling.c_str(),
+  open_ = false;
+  indexed_ = false;
+  by_folded_name_.clear();
+  const TreeResult result = OpenDirectoryBelow(components, &dir_, created);
+  if (result == TreeResult::kOk) {
+    components_ = components;
+    open_ = true;
+  }
+  return result;
+}
+
+std::string SafeTree::Spelling(const std::string& name) {
+  if (Exists(dir_.fd(), name)) return name;
+  if (!indexed_) {
+    ForEachName(dir_.fd(), [&](const std::string& candidate) {
+      auto [it, fresh] = by_folded_name_.emplace(AsciiLower(candidate), candidate);
+      if (!fresh && NameLess(candidate, it->second)) it->second = candidate;
+    });
+    indexed_ = true;
+  }
+  const auto it = by_folded_name_.find(AsciiLower(name));
+  return it == by_folded_name_.end() ? name : it->second;
+}
+
+bool SafeTree::IsSameFile(const std::string& name, uint64_t device, uint64_t inode) {
+  struct stat st;
+  const std::string spelling = Spelling(name);
+  return ::fstatat(dir_.fd(), spelling.c_str(), &st, 0) == 0 &&
+         static_cast<uint64_t>(st.st_dev) == device && static_cast<uint64_t>(st.st_ino) == inode;
+}
+
+bool SafeTree::CreateFile(const std::string& name, File* out) {
+  const std::string spelling = Spelling(name);
+  struct stat st;
+  if (::fstatat(dir_.fd(), spelling.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode)) {
+    if (::unlinkat(dir_.fd(), spelling.c_str(), 0) != 0) return false;
+  }
+  const int fd = ::openat(dir_.fd(), spelling.c_str(),
                           O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   out->Adopt(fd);
+  if (indexed_) {
+    auto [it, fresh] = by_folded_name_.emplace(AsciiLower(spelling), spelling);
+    if (!fresh && NameLess(spelling, it->second)) it->second = spelling;
+  }
   return true;
-}
-
-bool IsSameFileIn(const File& dir, const std::string& name, uint64_t device, uint64_t inode) {
-  struct stat st;
-  const std::string spelling = ExistingSpelling(dir.fd(), name);
-  return ::fstatat(dir.fd(), spelling.c_str(), &st, 0) == 0 &&
-         static_cast<uint64_t>(st.st_dev) == device && static_cast<uint64_t>(st.st_ino) == inode;
 }
 
 }  // namespace host

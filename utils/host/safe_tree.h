@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/file.h"
@@ -12,7 +13,7 @@
 namespace host {
 
 enum class TreeResult {
-  kOk,        // `*dir` is open on the directory
+  kOk,        // the directory is open
   kUnsafe,    // a level exists as a symbolic link
   kBlocked,   // a level cannot be made (a file is in the way, or no room)
 };
@@ -25,13 +26,36 @@ enum class TreeResult {
 TreeResult OpenDirectoryBelow(const std::vector<std::string>& components, File* dir,
                               bool* created);
 
-// Creates or empties `name` in the open directory `dir` for writing. A
-// symbolic link of that name is replaced by the new file, never followed;
-// an existing file in another letter case is reused.
-bool CreateFileIn(const File& dir, const std::string& name, File* out);
+// The directory files are being written to, kept open from one file to the
+// next: entries of one folder usually come together, and each costs only
+// its own file's calls then. Names are matched ignoring letter case through
+// an index of the folder built once, not by a scan per file.
+class SafeTree {
+ public:
+  // Makes the directory of `components` the current one (see
+  // OpenDirectoryBelow). Calling it again with the same components keeps
+  // the open directory and reports nothing created.
+  TreeResult Enter(const std::vector<std::string>& components, bool* created);
 
-// Whether `name` in the open directory `dir` (in any letter case, links
-// followed) is the file with the given identity.
-bool IsSameFileIn(const File& dir, const std::string& name, uint64_t device, uint64_t inode);
+  // Whether `name` in the current directory (in any letter case, links
+  // followed) is the file with the given identity.
+  bool IsSameFile(const std::string& name, uint64_t device, uint64_t inode);
+
+  // Creates or empties `name` in the current directory for writing. A
+  // symbolic link of that name is replaced by the new file, never followed;
+  // an existing file in another letter case is reused.
+  bool CreateFile(const std::string& name, File* out);
+
+ private:
+  // The existing spelling of `name` in the current directory (the first in
+  // search order), or `name` itself when there is none.
+  std::string Spelling(const std::string& name);
+
+  File dir_;
+  std::vector<std::string> components_;
+  bool open_ = false;
+  bool indexed_ = false;
+  std::unordered_map<std::string, std::string> by_folded_name_;
+};
 
 }  // namespace host

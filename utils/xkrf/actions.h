@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "host/safe_tree.h"
 #include "xkrf/run_state.h"
 
 namespace xkrf {
@@ -14,7 +15,9 @@ void list(RunState* st);
 
 // Writes every matching entry out as a file below the working directory.
 void ext(RunState* st);
-void single_extract(RunState* st, size_t index);
+// Writes entry `index` below the working directory; `tree` keeps the folder
+// of the previous entry open.
+void single_extract(RunState* st, size_t index, host::SafeTree* tree);
 
 // Flags every matching entry deleted; finishing the run then compacts.
 void del(RunState* st);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <utility>
 
 #include "host/dir_search.h"
 #include "mixed/mixed.h"
@@ -87,15 +88,25 @@ struct AddBuffers {
   std::vector<uint8_t> encoded = std::vector<uint8_t>(mixed::RleEncoder::MaxOutput(kChunk));
 };
 
+// Reads the piece of the file at `offset` into the chunk buffer, at most
+// `limit` - `offset` bytes; `*preloaded` bytes of the first piece are in
+// the buffer already. Returns the count, 0 at the end.
+size_t NextPiece(const host::File& input, int64_t offset, int64_t limit, AddBuffers* buffers,
+                 size_t* preloaded) {
+  if (*preloaded > 0) return std::exchange(*preloaded, 0);
+  size_t got = 0;
+  const size_t want = static_cast<size_t>(std::min<int64_t>(limit - offset, kChunk));
+  if (want > 0) test(input.ReadAt(offset, buffers->chunk.data(), want, &got));
+  return got;
+}
+
 // Copies the file into the archive at `pos` as it is, reading at most
 // `limit` bytes. Returns the count copied.
 int64_t StoreRaw(RunState* st, const host::File& input, int64_t pos, int64_t limit,
-                 AddBuffers* buffers) {
+                 AddBuffers* buffers, size_t preloaded) {
   int64_t done = 0;
   while (done < limit) {
-    size_t got = 0;
-    const size_t want = static_cast<size_t>(std::min<int64_t>(limit - done, kChunk));
-    test(input.ReadAt(done, buffers->chunk.data(), want, &got));
+    const size_t got = NextPiece(input, done, limit, buffers, &preloaded);
     if (got == 0) break;
     test(st->krf.WriteAt(pos + done, buffers->chunk.data(), got));
     done += static_cast<int64_t>(got);
@@ -108,14 +119,12 @@ int64_t StoreRaw(RunState* st, const host::File& input, int64_t pos, int64_t lim
 // shorter than the file; nothing is ever written at or beyond pos + limit.
 // `*raw_length` receives the count of file bytes read.
 int64_t StoreRle(RunState* st, const host::File& input, int64_t pos, int64_t limit,
-                 AddBuffers* buffers, int64_t* raw_length) {
+                 AddBuffers* buffers, size_t preloaded, int64_t* raw_length) {
   mixed::RleEncoder encoder;
   int64_t read = 0, written = 0;
   uint8_t* const encoded = buffers->encoded.data();
   for (;;) {
-    size_t got = 0;
-    const size_t want = static_cast<size_t>(std::min<int64_t>(limit - read, kChunk));
-    if (want > 0) test(input.ReadAt(read, buffers->chunk.data(), want, &got));
+    const size_t got = NextPiece(input, read, limit, buffers, &preloaded);
     size_t produced;
     if (got == 0) {
       produced = encoder.Finish(encoded);
@@ -136,7 +145,7 @@ int64_t StoreRle(RunState* st, const host::File& input, int64_t pos, int64_t lim
 
 void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* buffers) {
   std::fprintf(st->out, "adding '%s'", step.shown.c_str());
-  std::fflush(st->out);
+  ShowProgress(st);
   host::File input;
   if (!input.Open(step.fs_path, host::File::Mode::kRead)) {
     throw Fatal("\nCould not open input file...!\n");
@@ -144,7 +153,9 @@ void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* b
   // Only what is read is stored, at most the length the search reported: a
   // file that changed since then still gives a sound entry.
   size_t first = 0;
-  test(step.size > 0 && input.ReadAt(0, buffers->chunk.data(), 1, &first) && first == 1);
+  test(step.size > 0 && input.ReadAt(0, buffers->chunk.data(),
+                                     static_cast<size_t>(std::min(step.size, kChunk)), &first) &&
+       first > 0);
 
   krfdir_t& entry = st->dir[dir_num];
   entry = krfdir_t{};
@@ -155,13 +166,14 @@ void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* b
   int64_t size = -1;
   if (st->settings.compress == mixed::kCompressRle) {
     std::fputs(", encoding RLE...", st->out);
-    std::fflush(st->out);
-    size = StoreRle(st, input, st->last_pos, step.size, buffers, &raw_length);
+    ShowProgress(st);
+    size = StoreRle(st, input, st->last_pos, step.size, buffers, first, &raw_length);
+    first = 0;  // the buffer has been overwritten since
   }
   if (size >= 0) {
     entry.Type = krf::kMethodRle;
   } else {
-    raw_length = StoreRaw(st, input, st->last_pos, step.size, buffers);
+    raw_length = StoreRaw(st, input, st->last_pos, step.size, buffers, first);
     test(raw_length > 0);
     size = raw_length;
     entry.Type = krf::kMethodNone;

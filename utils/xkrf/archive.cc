@@ -212,7 +212,7 @@ class TempFile {
 
 void update_krf(RunState* st) {
   std::fputs("Updating files......\n", st->out);
-  std::fflush(st->out);
+  ShowProgress(st);
   TempFile tmp(host::HostDirName(st->krf_path) + kTempName);
   if (!tmp.Open()) throw Fatal("Cannot create update file !!\n");
 

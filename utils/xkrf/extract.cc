@@ -51,7 +51,7 @@ std::string JoinDirectory(const std::vector<std::string>& parts) {
 
 }  // namespace
 
-void single_extract(RunState* st, size_t index) {
+void single_extract(RunState* st, size_t index, host::SafeTree* tree) {
   const krfdir_t& e = st->dir[index];
   if (!krf::NameTerminated(e)) {
     std::fprintf(st->out, "skipping entry %zu: name without terminating zero !\n", index);
@@ -59,12 +59,11 @@ void single_extract(RunState* st, size_t index) {
   }
   const std::string name = krf::EntryName(e);
   const std::vector<std::string> parts = SafeComponents(name);
-  host::File folder;
   bool created = false;
   host::TreeResult where = host::TreeResult::kUnsafe;
   if (!parts.empty()) {
     const std::vector<std::string> dirs(parts.begin(), parts.end() - 1);
-    where = host::OpenDirectoryBelow(dirs, &folder, &created);
+    where = tree->Enter(dirs, &created);
   }
   if (where == host::TreeResult::kUnsafe) {
     std::fprintf(st->out, "skipping '%s': unsafe path !\n", name.c_str());
@@ -72,14 +71,14 @@ void single_extract(RunState* st, size_t index) {
   }
   uint64_t device = 0, inode = 0;
   if (where == host::TreeResult::kOk && st->krf.Identity(&device, &inode) &&
-      host::IsSameFileIn(folder, parts.back(), device, inode)) {
+      tree->IsSameFile(parts.back(), device, inode)) {
     // Emptying the archive while reading from it would destroy it.
     std::fprintf(st->out, "skipping '%s': it is the archive itself !\n", name.c_str());
     return;
   }
   if (created) std::fprintf(st->out, "created path %s...\n", JoinDirectory(parts).c_str());
   std::fprintf(st->out, "extracting %s...", name.c_str());
-  std::fflush(st->out);
+  ShowProgress(st);
 
   test(e.Size > 0 && host::RangeInside(e.Ofs, e.Size, st->disk.file_size));
   const bool rle = (e.Type & krf::kMethodRle) != 0;
@@ -107,7 +106,7 @@ void single_extract(RunState* st, size_t index) {
   }
 
   host::File output;
-  if (where != host::TreeResult::kOk || !host::CreateFileIn(folder, parts.back(), &output)) {
+  if (where != host::TreeResult::kOk || !tree->CreateFile(parts.back(), &output)) {
     throw Fatal("Couldn't create file !\n");
   }
   test(e.RawLen > 0);
@@ -133,8 +132,9 @@ void single_extract(RunState* st, size_t index) {
 }
 
 void ext(RunState* st) {
+  host::SafeTree tree;
   for (size_t i = 0; i < st->dir.size(); ++i) {
-    if (yes_mask(st->settings, krf::EntryName(st->dir[i]))) single_extract(st, i);
+    if (yes_mask(st->settings, krf::EntryName(st->dir[i]))) single_extract(st, i, &tree);
   }
 }
 

@@ -69,6 +69,9 @@ struct DiskState {
 struct RunState {
   Settings settings;
   std::FILE* out = nullptr;
+  // Progress lines are pushed out at once only where someone watches them;
+  // into a pipe or a file the same bytes go in large writes.
+  bool interactive = false;
 
   std::string krf_path;  // the archive as found on the host
   host::File krf;
@@ -85,6 +88,11 @@ struct RunState {
   // Live entries by exact name: the first live entry of each name.
   std::unordered_map<std::string, size_t> live_index;
 };
+
+// Shows the progress text printed so far, where it is watched.
+inline void ShowProgress(RunState* st) {
+  if (st->interactive) std::fflush(st->out);
+}
 
 // The directory part of `name` up to and including its last backslash, or
 // "" when it has none. Only the backslash separates.

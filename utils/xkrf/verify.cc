@@ -93,7 +93,7 @@ void verify(RunState* st) {
     const std::string name = krf::EntryName(e);
     if (!yes_mask(st->settings, name)) continue;
     std::fprintf(st->out, "testing %s...", name.c_str());
-    std::fflush(st->out);
+    ShowProgress(st);
     const std::string problem = Problem(st, e, overlaps[i], &chunk);
     if (problem.empty()) {
       std::fputs(" ok\n", st->out);

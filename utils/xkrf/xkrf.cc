@@ -1,5 +1,7 @@
 #include "xkrf/xkrf.h"
 
+#include <unistd.h>
+
 #include <new>
 
 #include "mixed/mixed.h"
@@ -52,6 +54,7 @@ int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
   std::fputs("Checking commandline arguments: ", out);
   RunState st;
   st.out = out;
+  st.interactive = isatty(fileno(out)) == 1;
   try {
     ParseCommandLine(argc, argv, out, &st.settings);
     std::fprintf(out, "\nKRF-File: %s\nFile-Mask: %s (mask-path: '%s') \n",
