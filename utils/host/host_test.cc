@@ -143,7 +143,9 @@ TEST_F(HostDir, SafeTreeWritesFilesWithoutFollowingLinks) {
   Touch("outside/target", "keep");
   fs::create_symlink(root_ / "outside/target", "victim");
   File out;
-  ASSERT_TRUE(tree.CreateFile("victim", &out));
+  const SafeTree::Target victim = tree.Find("victim");
+  EXPECT_TRUE(victim.exists && victim.is_link);
+  ASSERT_TRUE(tree.CreateFile(victim, &out));
   ASSERT_TRUE(out.Write("new", 3));
   out.Close();
   EXPECT_FALSE(fs::is_symlink("victim"));
@@ -154,11 +156,12 @@ TEST_F(HostDir, SafeTreeWritesFilesWithoutFollowingLinks) {
   // Existing files are reused in their own spelling, also those created
   // after the folder's index was built.
   Touch("Readme.TXT", "old");
-  ASSERT_TRUE(tree.CreateFile("readme.txt", &out));
+  ASSERT_TRUE(tree.CreateFile(tree.Find("readme.txt"), &out));
   out.Close();
-  ASSERT_TRUE(tree.CreateFile("New.Dat", &out));
+  ASSERT_TRUE(tree.CreateFile(tree.Find("New.Dat"), &out));
   out.Close();
-  ASSERT_TRUE(tree.CreateFile("new.dat", &out));
+  EXPECT_EQ(tree.Find("new.dat").spelling, "New.Dat");
+  ASSERT_TRUE(tree.CreateFile(tree.Find("new.dat"), &out));
   out.Close();
   std::vector<DirEntry> entries;
   ASSERT_TRUE(ListDirectory("", &entries));
@@ -168,15 +171,17 @@ TEST_F(HostDir, SafeTreeWritesFilesWithoutFollowingLinks) {
 
   struct stat st;
   ASSERT_EQ(stat("New.Dat", &st), 0);
-  EXPECT_TRUE(tree.IsSameFile("NEW.DAT", st.st_dev, st.st_ino));
-  EXPECT_FALSE(tree.IsSameFile("victim", st.st_dev, st.st_ino));
+  const SafeTree::Target found = tree.Find("NEW.DAT");
+  EXPECT_TRUE(found.exists);
+  EXPECT_EQ(found.inode, static_cast<uint64_t>(st.st_ino));
+  EXPECT_FALSE(tree.Find("missing").exists);
 
   // Entering the same folder again keeps it; another one is opened afresh.
   ASSERT_EQ(tree.Enter({}, &created), TreeResult::kOk);
   EXPECT_FALSE(created);
   ASSERT_EQ(tree.Enter({"sub"}, &created), TreeResult::kOk);
   EXPECT_TRUE(created);
-  ASSERT_TRUE(tree.CreateFile("x", &out));
+  ASSERT_TRUE(tree.CreateFile(tree.Find("x"), &out));
   out.Close();
   EXPECT_TRUE(fs::exists("sub/x"));
 }

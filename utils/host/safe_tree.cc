@@ -90,40 +90,43 @@ TreeResult SafeTree::Enter(const std::vector<std::string>& components, bool* cre
   return result;
 }
 
-std::string SafeTree::Spelling(const std::string& name) {
-  if (Exists(dir_.fd(), name)) return name;
-  if (!indexed_) {
-    ForEachName(dir_.fd(), [&](const std::string& candidate) {
-      auto [it, fresh] = by_folded_name_.emplace(AsciiLower(candidate), candidate);
-      if (!fresh && NameLess(candidate, it->second)) it->second = candidate;
-    });
-    indexed_ = true;
+SafeTree::Target SafeTree::Find(const std::string& name) {
+  Target target;
+  target.spelling = name;
+  struct stat st;
+  bool found = ::fstatat(dir_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  if (!found) {
+    if (!indexed_) {
+      ForEachName(dir_.fd(), [&](const std::string& candidate) {
+        auto [it, fresh] = by_folded_name_.emplace(AsciiLower(candidate), candidate);
+        if (!fresh && NameLess(candidate, it->second)) it->second = candidate;
+      });
+      indexed_ = true;
+    }
+    const auto it = by_folded_name_.find(AsciiLower(name));
+    if (it == by_folded_name_.end()) return target;
+    target.spelling = it->second;
+    found = ::fstatat(dir_.fd(), target.spelling.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
   }
-  const auto it = by_folded_name_.find(AsciiLower(name));
-  return it == by_folded_name_.end() ? name : it->second;
+  target.exists = found;
+  if (found) {
+    target.is_link = S_ISLNK(st.st_mode);
+    target.device = static_cast<uint64_t>(st.st_dev);
+    target.inode = static_cast<uint64_t>(st.st_ino);
+  }
+  return target;
 }
 
-bool SafeTree::IsSameFile(const std::string& name, uint64_t device, uint64_t inode) {
-  struct stat st;
-  const std::string spelling = Spelling(name);
-  return ::fstatat(dir_.fd(), spelling.c_str(), &st, 0) == 0 &&
-         static_cast<uint64_t>(st.st_dev) == device && static_cast<uint64_t>(st.st_ino) == inode;
-}
-
-bool SafeTree::CreateFile(const std::string& name, File* out) {
-  const std::string spelling = Spelling(name);
-  struct stat st;
-  if (::fstatat(dir_.fd(), spelling.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISLNK(st.st_mode)) {
-    if (::unlinkat(dir_.fd(), spelling.c_str(), 0) != 0) return false;
-  }
-  const int fd = ::openat(dir_.fd(), spelling.c_str(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+bool SafeTree::CreateFile(const Target& target, File* out) {
+  const char* name = target.spelling.c_str();
+  if (target.is_link && ::unlinkat(dir_.fd(), name, 0) != 0) return false;
+  const int fd =
+      ::openat(dir_.fd(), name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   out->Adopt(fd);
   if (indexed_) {
-    auto [it, fresh] = by_folded_name_.emplace(AsciiLower(spelling), spelling);
-    if (!fresh && NameLess(spelling, it->second)) it->second = spelling;
+    auto [it, fresh] = by_folded_name_.emplace(AsciiLower(target.spelling), target.spelling);
+    if (!fresh && NameLess(target.spelling, it->second)) it->second = target.spelling;
   }
   return true;
 }

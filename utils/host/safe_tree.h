@@ -37,20 +37,22 @@ class SafeTree {
   // the open directory and reports nothing created.
   TreeResult Enter(const std::vector<std::string>& components, bool* created);
 
-  // Whether `name` in the current directory (in any letter case, links
-  // followed) is the file with the given identity.
-  bool IsSameFile(const std::string& name, uint64_t device, uint64_t inode);
+  // What a file name leads to in the current directory.
+  struct Target {
+    std::string spelling;  // the existing spelling, or the name as given
+    bool exists = false;
+    bool is_link = false;  // a symbolic link, not followed
+    uint64_t device = 0;   // identity of what exists (the link itself for links)
+    uint64_t inode = 0;
+  };
+  // Looks `name` up in any letter case.
+  Target Find(const std::string& name);
 
-  // Creates or empties `name` in the current directory for writing. A
-  // symbolic link of that name is replaced by the new file, never followed;
-  // an existing file in another letter case is reused.
-  bool CreateFile(const std::string& name, File* out);
+  // Creates or empties the file `target` names for writing. A symbolic link
+  // there is replaced by the new file, never followed.
+  bool CreateFile(const Target& target, File* out);
 
  private:
-  // The existing spelling of `name` in the current directory (the first in
-  // search order), or `name` itself when there is none.
-  std::string Spelling(const std::string& name);
-
   File dir_;
   std::vector<std::string> components_;
   bool open_ = false;

@@ -11,10 +11,8 @@ namespace xkrf {
 
 namespace {
 
-constexpr int64_t kChunk = 1 << 20;
-// Stored bytes are decoded in pieces of this size, so one piece decodes to
-// at most about 2 MiB.
-constexpr int64_t kRlePiece = 1 << 16;
+constexpr int64_t kChunk = ExtractBuffers::kChunk;
+constexpr int64_t kRlePiece = ExtractBuffers::kRlePiece;
 
 // The path an entry is written to, below the working directory: a drive
 // prefix and leading backslashes are dropped, as archivers do. Empty when the
@@ -51,7 +49,7 @@ std::string JoinDirectory(const std::vector<std::string>& parts) {
 
 }  // namespace
 
-void single_extract(RunState* st, size_t index, host::SafeTree* tree) {
+void single_extract(RunState* st, size_t index, host::SafeTree* tree, ExtractBuffers* buffers) {
   const krfdir_t& e = st->dir[index];
   if (!krf::NameTerminated(e)) {
     std::fprintf(st->out, "skipping entry %zu: name without terminating zero !\n", index);
@@ -69,9 +67,10 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree) {
     std::fprintf(st->out, "skipping '%s': unsafe path !\n", name.c_str());
     return;
   }
-  uint64_t device = 0, inode = 0;
-  if (where == host::TreeResult::kOk && st->krf.Identity(&device, &inode) &&
-      tree->IsSameFile(parts.back(), device, inode)) {
+  host::SafeTree::Target target;
+  if (where == host::TreeResult::kOk) target = tree->Find(parts.back());
+  if (target.exists && !target.is_link && target.device == buffers->archive_device &&
+      target.inode == buffers->archive_inode) {
     // Emptying the archive while reading from it would destroy it.
     std::fprintf(st->out, "skipping '%s': it is the archive itself !\n", name.c_str());
     return;
@@ -82,16 +81,22 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree) {
 
   test(e.Size > 0 && host::RangeInside(e.Ofs, e.Size, st->disk.file_size));
   const bool rle = (e.Type & krf::kMethodRle) != 0;
-  std::vector<uint8_t> chunk(rle ? kRlePiece : kChunk);
+  std::vector<uint8_t>& chunk = buffers->chunk;
+  // A block that fits the buffer is read once for both passes below.
+  const bool whole = e.Size <= kChunk;
+  if (whole) test(st->krf.ReadExactAt(e.Ofs, chunk.data(), static_cast<size_t>(e.Size)));
+  auto piece = [&](int64_t done, int64_t limit) {
+    const size_t n = static_cast<size_t>(std::min(e.Size - done, limit));
+    if (whole) return chunk.data() + done;
+    test(st->krf.ReadExactAt(e.Ofs + done, chunk.data(), n));
+    return chunk.data();
+  };
   if (rle) {
     // The decoded length is known before any output exists: a stream that
     // does not match leaves no file behind.
     mixed::RleScanner scanner;
-    for (int64_t done = 0; done < e.Size;) {
-      const size_t n = static_cast<size_t>(std::min<int64_t>(e.Size - done, kRlePiece));
-      test(st->krf.ReadExactAt(e.Ofs + done, chunk.data(), n));
-      scanner.Feed(chunk.data(), n);
-      done += static_cast<int64_t>(n);
+    for (int64_t done = 0; done < e.Size; done += kChunk) {
+      scanner.Feed(piece(done, kChunk), static_cast<size_t>(std::min(e.Size - done, kChunk)));
     }
     if (scanner.decoded() != e.RawLen) {
       char message[128];
@@ -106,26 +111,24 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree) {
   }
 
   host::File output;
-  if (where != host::TreeResult::kOk || !tree->CreateFile(parts.back(), &output)) {
+  if (where != host::TreeResult::kOk || !tree->CreateFile(target, &output)) {
     throw Fatal("Couldn't create file !\n");
   }
   test(e.RawLen > 0);
-  host::BufferedWriter writer(&output, kChunk);
-  mixed::RleDecoder decoder;
-  std::vector<uint8_t> decoded(rle ? mixed::RleDecoder::MaxOutput(kRlePiece) : 0);
-  const int64_t stored = rle ? e.Size : e.RawLen;
-  for (int64_t done = 0; done < stored;) {
-    const size_t n = static_cast<size_t>(std::min<int64_t>(stored - done, chunk.size()));
-    test(st->krf.ReadExactAt(e.Ofs + done, chunk.data(), n));
-    if (rle) {
-      const size_t got = decoder.Feed(chunk.data(), n, decoded.data(), decoded.size());
-      writer.Write(decoded.data(), got);
-    } else {
-      writer.Write(chunk.data(), n);
+  if (rle) {
+    mixed::RleDecoder decoder;
+    for (int64_t done = 0; done < e.Size; done += kRlePiece) {
+      const size_t n = static_cast<size_t>(std::min(e.Size - done, kRlePiece));
+      const size_t got =
+          decoder.Feed(piece(done, kRlePiece), n, buffers->decoded.data(), buffers->decoded.size());
+      test(output.Write(buffers->decoded.data(), got));
     }
-    done += static_cast<int64_t>(n);
+  } else {
+    for (int64_t done = 0; done < e.RawLen; done += kChunk) {
+      const int64_t n = std::min(int64_t{e.RawLen} - done, kChunk);
+      test(output.Write(piece(done, kChunk), static_cast<size_t>(n)));
+    }
   }
-  test(writer.Flush());
   test(output.Close());
   ++st->progressed;
   std::fputs("\n", st->out);
@@ -133,8 +136,10 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree) {
 
 void ext(RunState* st) {
   host::SafeTree tree;
+  ExtractBuffers buffers;
+  st->krf.Identity(&buffers.archive_device, &buffers.archive_inode);
   for (size_t i = 0; i < st->dir.size(); ++i) {
-    if (yes_mask(st->settings, krf::EntryName(st->dir[i]))) single_extract(st, i, &tree);
+    if (yes_mask(st->settings, krf::EntryName(st->dir[i]))) single_extract(st, i, &tree, &buffers);
   }
 }
 
