@@ -32,7 +32,8 @@ bool File::Open(const std::string& path, Mode mode) {
   }
   int flags = O_CLOEXEC;
   switch (mode) {
-    case Mode::kRead: flags |= O_RDONLY; break;
+    case Mode::kRead:
+    case Mode::kReadListed: flags |= O_RDONLY; break;
     case Mode::kReadWrite: flags |= O_RDWR; break;
     case Mode::kCreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     case Mode::kCreateExclusive: flags |= O_RDWR | O_CREAT | O_EXCL; break;
@@ -42,6 +43,9 @@ bool File::Open(const std::string& path, Mode mode) {
     fd_ = ::open(path.c_str(), flags, 0666);
   } while (fd_ < 0 && errno == EINTR);
   if (fd_ < 0) return false;
+  // A name just listed as a file needs no second look (a folder swapped in
+  // since then fails at the first read all the same).
+  if (mode == Mode::kReadListed) return true;
   // Directories open fine for reading on POSIX; as files they are useless.
   struct stat st;
   if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {

@@ -147,7 +147,7 @@ void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* b
   std::fprintf(st->out, "adding '%s'", step.shown.c_str());
   ShowProgress(st);
   host::File input;
-  if (!input.Open(step.fs_path, host::File::Mode::kRead)) {
+  if (!input.Open(step.fs_path, host::File::Mode::kReadListed)) {
     throw Fatal("\nCould not open input file...!\n");
   }
   // Only what is read is stored, at most the length the search reported: a
