@@ -109,6 +109,8 @@ void read_dir(RunState* st) {
   std::vector<uint8_t> bytes(static_cast<size_t>(DirBytes(entries)));
   test(st->krf.ReadExactAt(dir_ofs, bytes.data(), bytes.size()));
   st->dir.resize(static_cast<size_t>(entries));
+  // Only adding looks names up.
+  if (st->settings.action == kAdd) st->live_index.reserve(static_cast<size_t>(entries));
   // New data goes behind the last byte any entry uses; in an archive this
   // tool finished that is the directory's offset. Space a stopped run left
   // behind the data is so taken back.
@@ -120,7 +122,9 @@ void read_dir(RunState* st) {
         host::RangeInside(e.Ofs, e.Size, dir_ofs)) {
       st->last_pos = std::max<int64_t>(st->last_pos, int64_t{e.Ofs} + e.Size);
     }
-    if (krf::IsLive(e.Type)) st->live_index.emplace(krf::EntryName(e), i);
+    if (st->settings.action == kAdd && krf::IsLive(e.Type)) {
+      st->live_index.emplace(krf::EntryName(e), i);
+    }
   }
 }
 

@@ -139,13 +139,13 @@ void ext(RunState* st) {
   ExtractBuffers buffers;
   st->krf.Identity(&buffers.archive_device, &buffers.archive_inode);
   for (size_t i = 0; i < st->dir.size(); ++i) {
-    if (yes_mask(st->settings, krf::EntryName(st->dir[i]))) single_extract(st, i, &tree, &buffers);
+    if (yes_mask(st->settings, krf::NameView(st->dir[i]))) single_extract(st, i, &tree, &buffers);
   }
 }
 
 void del(RunState* st) {
   for (krfdir_t& e : st->dir) {
-    if (!yes_mask(st->settings, krf::EntryName(e))) continue;
+    if (!yes_mask(st->settings, krf::NameView(e))) continue;
     e.Type &= ~krf::kLive;
     st->need_upd = true;
     st->dir_changed = true;

@@ -71,6 +71,12 @@ inline bool IsLive(int32_t type) { return (type & kLive) != 0; }
 
 // The entry's name up to its zero byte (all 64 bytes when there is none).
 std::string EntryName(const krfdir_t& entry);
+// The same without a copy; valid while the entry is.
+inline std::string_view NameView(const krfdir_t& entry) {
+  size_t n = 0;
+  while (n < kNameSize && entry.Name[n] != '\0') ++n;
+  return std::string_view(entry.Name.data(), n);
+}
 bool NameTerminated(const krfdir_t& entry);
 // Stores `name` (at most kMaxNameLength characters) and zeroes the rest.
 void SetName(krfdir_t* entry, std::string_view name);

@@ -1,3 +1,4 @@
+#include <cmath>
 #include <cstring>
 
 #include <gtest/gtest.h>
@@ -101,6 +102,33 @@ TEST(ListingRow, ColumnsAndSavingFigure) {
   const std::string long_name(40, 'x');
   EXPECT_EQ(ListingRow(Entry(long_name, 0x101, 12, 12)),
             long_name + "      12        none          12     0.00%\n");
+}
+
+TEST(ListingRow, FigureMatchesTheCLibraryEverywhere) {
+  // The row formatter rounds the figure itself where that is safe; compare
+  // it with the library's "%7.2f" over many lengths, ties and odd values.
+  std::vector<std::pair<int32_t, int32_t>> sizes = {
+      {1, 8}, {3, 8}, {5, 8}, {7, 8}, {1, 1}, {0, 5}, {9, 8}, {5, 0}, {2, 2000000000},
+      {1999999999, 2000000000}, {-3, 7}, {7, -3}, {2147483647, 1}, {1, 2147483647}};
+  uint32_t x = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    x = x * 1103515245u + 12345u;
+    const int32_t raw = static_cast<int32_t>(1 + (x >> 8) % 5000);
+    x = x * 1103515245u + 12345u;
+    sizes.push_back({static_cast<int32_t>((x >> 8) % (raw + 2)), raw});
+  }
+  for (const auto& [size, raw] : sizes) {
+    const double figure = (1.0 - static_cast<double>(size) / static_cast<double>(raw)) * 100.0;
+    char expected[512];
+    if (std::isnan(figure)) {
+      std::snprintf(expected, sizeof expected, "%7s", "-nan");
+    } else {
+      std::snprintf(expected, sizeof expected, "%7.2f", figure);
+    }
+    const std::string row = ListingRow(Entry("n", 0x101, raw, size));
+    ASSERT_EQ(row.substr(row.size() - 2 - std::strlen(expected), std::strlen(expected)), expected)
+        << "size " << size << " raw " << raw;
+  }
 }
 
 TEST(KrfFormat, RecordsPinnedByteForByte) {
