@@ -1,6 +1,7 @@
 #include "xkrf/add.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cinttypes>
 #include <utility>
 
@@ -81,11 +82,57 @@ class Planner {
   uint64_t archive_inode_ = 0;
 };
 
+// The data blocks of a run go through one buffer into the archive, so that
+// many small files cost one write per megabyte rather than one each. The
+// blocks reach the disk at the latest when add() ends, before the directory
+// that refers to them is written.
+class Appender {
+ public:
+  Appender(host::File* file, int64_t pos) : file_(file), flushed_end_(pos) {}
+
+  int64_t end() const { return flushed_end_ + static_cast<int64_t>(used_); }
+
+  void Write(const uint8_t* data, size_t n) {
+    if (buffer_.size() - used_ < n) Flush();
+    if (n >= buffer_.size()) {
+      test(file_->WriteAt(flushed_end_, data, n));
+      flushed_end_ += static_cast<int64_t>(n);
+      return;
+    }
+    std::memcpy(buffer_.data() + used_, data, n);
+    used_ += n;
+  }
+
+  // Drops everything written from `pos` on; later writes continue there.
+  void Rewind(int64_t pos) {
+    if (pos >= flushed_end_) {
+      used_ = static_cast<size_t>(pos - flushed_end_);
+    } else {
+      used_ = 0;
+      flushed_end_ = pos;
+    }
+  }
+
+  void Flush() {
+    if (used_ > 0) test(file_->WriteAt(flushed_end_, buffer_.data(), used_));
+    flushed_end_ += static_cast<int64_t>(used_);
+    used_ = 0;
+  }
+
+ private:
+  host::File* file_;
+  int64_t flushed_end_;
+  std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kChunk);
+  size_t used_ = 0;
+};
+
 // Buffers reused from file to file, so memory stays bounded whatever the
 // files' sizes and fresh pages are not touched for every file.
 struct AddBuffers {
+  explicit AddBuffers(RunState* st) : out(&st->krf, st->last_pos) {}
   std::vector<uint8_t> chunk = std::vector<uint8_t>(kChunk);
   std::vector<uint8_t> encoded = std::vector<uint8_t>(mixed::RleEncoder::MaxOutput(kChunk));
+  Appender out;
 };
 
 // Reads the piece of the file at `offset` into the chunk buffer, at most
@@ -100,28 +147,29 @@ size_t NextPiece(const host::File& input, int64_t offset, int64_t limit, AddBuff
   return got;
 }
 
-// Copies the file into the archive at `pos` as it is, reading at most
-// `limit` bytes. Returns the count copied.
-int64_t StoreRaw(RunState* st, const host::File& input, int64_t pos, int64_t limit,
-                 AddBuffers* buffers, size_t preloaded) {
+// Copies the file into the archive as it is, reading at most `limit` bytes.
+// Returns the count copied.
+int64_t StoreRaw(const host::File& input, int64_t limit, AddBuffers* buffers, size_t preloaded) {
   int64_t done = 0;
   while (done < limit) {
     const size_t got = NextPiece(input, done, limit, buffers, &preloaded);
     if (got == 0) break;
-    test(st->krf.WriteAt(pos + done, buffers->chunk.data(), got));
+    buffers->out.Write(buffers->chunk.data(), got);
     done += static_cast<int64_t>(got);
   }
   return done;
 }
 
-// Encodes the file straight into the archive at `pos`. Returns the encoded
-// length, or -1 as soon as it is clear that the encoded form cannot end up
-// shorter than the file; nothing is ever written at or beyond pos + limit.
-// `*raw_length` receives the count of file bytes read.
-int64_t StoreRle(RunState* st, const host::File& input, int64_t pos, int64_t limit,
-                 AddBuffers* buffers, size_t preloaded, int64_t* raw_length) {
+// Encodes the file straight into the archive. Returns the encoded length, or
+// -1 as soon as it is clear that the encoded form cannot end up shorter than
+// the file; nothing is ever written at or beyond the block's start + limit.
+// `*raw_length` receives the count of file bytes read, `*still_loaded` the
+// count of them still in the chunk buffer from the file's start.
+int64_t StoreRle(const host::File& input, int64_t limit, AddBuffers* buffers, size_t preloaded,
+                 int64_t* raw_length, size_t* still_loaded) {
   mixed::RleEncoder encoder;
   int64_t read = 0, written = 0;
+  int pieces = 0;
   uint8_t* const encoded = buffers->encoded.data();
   for (;;) {
     const size_t got = NextPiece(input, read, limit, buffers, &preloaded);
@@ -131,11 +179,13 @@ int64_t StoreRle(RunState* st, const host::File& input, int64_t pos, int64_t lim
     } else {
       produced = encoder.Feed(buffers->chunk.data(), got, encoded);
       read += static_cast<int64_t>(got);
+      ++pieces;
     }
+    *still_loaded = pieces == 1 ? static_cast<size_t>(read) : 0;
     // The file read so far is at most `limit` long: output that reaches
     // `limit` can no longer be shorter.
     if (written + static_cast<int64_t>(produced) >= limit) return -1;
-    test(st->krf.WriteAt(pos + written, encoded, produced));
+    buffers->out.Write(encoded, produced);
     written += static_cast<int64_t>(produced);
     if (got == 0) break;
   }
@@ -167,13 +217,16 @@ void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* b
   if (st->settings.compress == mixed::kCompressRle) {
     std::fputs(", encoding RLE...", st->out);
     ShowProgress(st);
-    size = StoreRle(st, input, st->last_pos, step.size, buffers, first, &raw_length);
-    first = 0;  // the buffer has been overwritten since
+    size_t still_loaded = 0;
+    size = StoreRle(input, step.size, buffers, first, &raw_length, &still_loaded);
+    if (size < 0) buffers->out.Rewind(st->last_pos);
+    // A file read in one piece is still in the buffer for storing as is.
+    first = still_loaded;
   }
   if (size >= 0) {
     entry.Type = krf::kMethodRle;
   } else {
-    raw_length = StoreRaw(st, input, st->last_pos, step.size, buffers, first);
+    raw_length = StoreRaw(input, step.size, buffers, first);
     test(raw_length > 0);
     size = raw_length;
     entry.Type = krf::kMethodNone;
@@ -220,7 +273,7 @@ void add(RunState* st) {
   if (host::ListDirectory(top, &entries)) planner.Walk(top, s.mask_path, 0, pattern, entries);
 
   ProtectDirectory(st, planner.reach());
-  AddBuffers buffers;
+  AddBuffers buffers(st);
   for (const AddStep& step : planner.steps()) {
     switch (step.kind) {
       case AddStep::kEnter:
@@ -237,6 +290,7 @@ void add(RunState* st) {
         break;
     }
   }
+  buffers.out.Flush();
 }
 
 }  // namespace xkrf
