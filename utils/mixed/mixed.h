@@ -13,10 +13,12 @@
 #include <stdexcept>
 #include <vector>
 
+#include "host/run_length.h"
+
 namespace mixed {
 
-inline constexpr uint8_t kCountBase = 0xC0;  // count bytes are kCountBase | N
-inline constexpr int kMaxRun = 63;
+inline constexpr uint8_t kCountBase = host::kRunBase;  // count bytes are kCountBase | N
+inline constexpr int kMaxRun = host::kLongestRun;
 
 // Storage methods, also the method bits of an archive entry's type.
 inline constexpr int kCompressNone = 1;
@@ -43,8 +45,7 @@ class RleEncoder {
   size_t Finish(uint8_t* out);
 
  private:
-  int run_byte_ = 0;
-  int run_length_ = 0;  // 0: no run held back
+  host::OpenRun open_;  // the run held back
 };
 
 // Decodes a stream handed over in pieces; a count byte at the end of one

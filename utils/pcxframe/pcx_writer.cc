@@ -3,25 +3,17 @@
 #include <cstring>
 
 #include "host/byteorder.h"
+#include "host/run_length.h"
 #include "pcxframe/pcx_format.h"
 
 namespace pcxframe {
 
 void pcxWriteLine(std::vector<uint8_t>* out, const uint8_t* line, int length) {
-  int i = 0;
-  while (i < length) {
-    const uint8_t b = line[i];
-    int run = 1;
-    while (i + 1 < length && line[i + 1] == b && run < pcx::kMaxRun) {
-      ++run;
-      ++i;
-    }
-    if (b >= pcx::kRunFlag || run > 1) {
-      out->push_back(static_cast<uint8_t>(pcx::kRunFlag | run));
-    }
-    out->push_back(b);
-    ++i;
-  }
+  const size_t start = out->size();
+  const auto n = static_cast<size_t>(length);
+  out->resize(start + 2 * n);
+  // A line is encoded on its own: no run is carried into the next line.
+  out->resize(start + host::EncodeRuns(line, n, out->data() + start, nullptr));
 }
 
 void BuildPcxHeader(uint8_t* header, int width, int height) {

@@ -1,0 +1,96 @@
+#include "host/run_length.h"
+
+#include <algorithm>
+#include <bit>
+
+namespace host {
+
+namespace {
+
+using words::FirstByte;
+using words::Load64;
+
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+
+// Index of the first byte at or after `i` (below `limit`, which must leave
+// one byte of look-ahead) that equals its right neighbour, or `limit`.
+size_t RunStart(const uint8_t* p, size_t i, size_t limit) {
+  if constexpr (kLittleEndian) {
+    while (i + 8 <= limit) {
+      const uint64_t m = words::ZeroBytes(Load64(p + i) ^ Load64(p + i + 1));
+      if (m != 0) return i + FirstByte(m);
+      i += 8;
+    }
+  }
+  while (i < limit && p[i] != p[i + 1]) ++i;
+  return i;
+}
+
+// Writes single bytes, each byte of 0xC0 or more behind its escape 0xC1,
+// without a branch per byte.
+uint8_t* PutLiterals(uint8_t* o, const uint8_t* p, size_t n) {
+  size_t i = 0;
+  if constexpr (kLittleEndian) {
+    for (; i + 8 <= n; i += 8) {
+      if (words::CountBytes(Load64(p + i)) == 0) {
+        std::memcpy(o, p + i, 8);
+        o += 8;
+        continue;
+      }
+      for (size_t k = i; k < i + 8; ++k) {
+        *o = kRunBase | 1;
+        o += p[k] >= kRunBase;
+        *o++ = p[k];
+      }
+    }
+  }
+  for (; i < n; ++i) {
+    *o = kRunBase | 1;
+    o += p[i] >= kRunBase;
+    *o++ = p[i];
+  }
+  return o;
+}
+
+}  // namespace
+
+size_t ExtendRun(const uint8_t* p, size_t i, size_t n, int byte, int* length) {
+  if constexpr (kLittleEndian) {
+    const uint64_t pattern = words::kOnes * static_cast<uint8_t>(byte);
+    while (*length < kLongestRun && i + 8 <= n) {
+      const uint64_t diff = Load64(p + i) ^ pattern;
+      const size_t same = diff == 0 ? 8 : static_cast<size_t>(__builtin_ctzll(diff)) >> 3;
+      const size_t take = std::min<size_t>(same, static_cast<size_t>(kLongestRun - *length));
+      *length += static_cast<int>(take);
+      i += take;
+      if (take < 8) return i;
+    }
+  }
+  while (i < n && p[i] == byte && *length < kLongestRun) {
+    ++*length;
+    ++i;
+  }
+  return i;
+}
+
+size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open) {
+  uint8_t* o = out;
+  size_t i = 0;
+  while (i < n) {
+    // The last byte always starts a run: its right neighbour is not here.
+    const size_t end = RunStart(p, i, n - 1);
+    o = PutLiterals(o, p + i, end - i);
+    i = end;
+    const int byte = p[i];
+    int length = 1;
+    i = ExtendRun(p, i + 1, n, byte, &length);
+    if (open != nullptr && i == n && length < kLongestRun) {
+      *open = {byte, length};
+      break;
+    }
+    o = PutRun(o, byte, length);
+  }
+  return static_cast<size_t>(o - out);
+}
+
+}  // namespace host
