@@ -52,25 +52,28 @@ uint8_t* PutLiterals(uint8_t* o, const uint8_t* p, size_t n) {
   return o;
 }
 
+// The index of the first byte at or after `i` (below `limit`) that is not
+// `byte`, or `limit`.
+inline size_t RunEnd(const uint8_t* p, size_t i, size_t limit, uint8_t byte) {
+  if constexpr (kLittleEndian) {
+    const uint64_t pattern = words::kOnes * byte;
+    while (i + 8 <= limit) {
+      const uint64_t diff = Load64(p + i) ^ pattern;
+      if (diff != 0) return i + (static_cast<size_t>(__builtin_ctzll(diff)) >> 3);
+      i += 8;
+    }
+  }
+  while (i < limit && p[i] == byte) ++i;
+  return i;
+}
+
 }  // namespace
 
 size_t ExtendRun(const uint8_t* p, size_t i, size_t n, int byte, int* length) {
-  if constexpr (kLittleEndian) {
-    const uint64_t pattern = words::kOnes * static_cast<uint8_t>(byte);
-    while (*length < kLongestRun && i + 8 <= n) {
-      const uint64_t diff = Load64(p + i) ^ pattern;
-      const size_t same = diff == 0 ? 8 : static_cast<size_t>(__builtin_ctzll(diff)) >> 3;
-      const size_t take = std::min<size_t>(same, static_cast<size_t>(kLongestRun - *length));
-      *length += static_cast<int>(take);
-      i += take;
-      if (take < 8) return i;
-    }
-  }
-  while (i < n && p[i] == byte && *length < kLongestRun) {
-    ++*length;
-    ++i;
-  }
-  return i;
+  const size_t end = RunEnd(p, i, std::min(n, i + static_cast<size_t>(kLongestRun - *length)),
+                            static_cast<uint8_t>(byte));
+  *length += static_cast<int>(end - i);
+  return end;
 }
 
 size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open) {
@@ -81,9 +84,10 @@ size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open) {
     const size_t end = RunStart(p, i, n - 1);
     o = PutLiterals(o, p + i, end - i);
     i = end;
-    const int byte = p[i];
-    int length = 1;
-    i = ExtendRun(p, i + 1, n, byte, &length);
+    const uint8_t byte = p[i];
+    const size_t run_end = RunEnd(p, i + 1, std::min(n, i + kLongestRun), byte);
+    const int length = static_cast<int>(run_end - i);
+    i = run_end;
     if (open != nullptr && i == n && length < kLongestRun) {
       *open = {byte, length};
       break;
