@@ -29,6 +29,7 @@ struct RunResult {
   int exit_code = -1;  // the exit status, or 128 + signal number
   std::string out;     // everything written to standard output
   std::string err;     // everything written to standard error
+  long max_rss_kb = 0; // the run's peak resident memory
 };
 
 // Runs `binary` with `args` in the working directory `cwd`, standard input

@@ -19,18 +19,20 @@ std::string OutputName(const std::string& dest_path, const std::string& name) {
 
 }  // namespace
 
-bool single_convert_pic(pcxframe::Frame& frame, const std::vector<uint8_t>& pic,
+bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& dest_path, const std::string& name) {
-  return picsnap::ConvertPicture(frame, pic.data(), pic.size(), OutputName(dest_path, name));
+  return picsnap::ConvertPicture(frame, pic, OutputName(dest_path, name));
 }
 
-bool single_convert_mip(pcxframe::Frame& frame, const std::vector<uint8_t>& mip,
+bool single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
                         const std::string& dest_path, const std::string& name) {
   std::string output_name = OutputName(dest_path, name);
-  const std::optional<miptex_t> tex = ReadMiptex(mip.data(), mip.size());
+  const std::optional<miptex_t> tex = ReadMiptexHeader(mip.head.data(), mip.head.size(), mip.size);
   if (!tex) return false;
-  frame.out() << ", texture: width " << tex->width << ", height " << tex->height;
-  frame.savePCX(static_cast<int>(tex->width), static_cast<int>(tex->height), tex->image,
+  const auto width = static_cast<int>(tex->width);
+  const auto height = static_cast<int>(tex->height);
+  frame.out() << ", texture: width " << width << ", height " << height;
+  frame.savePCX(width, height, pcxframe::RegionRows(mip, tex->image_offset, width, height),
                 output_name);
   return true;
 }
@@ -40,7 +42,7 @@ void LetUsRock(pcxframe::Frame& frame, const Wad& wad, const std::string& dest_p
   for (const lumpinfo_t& lump : wad.lumpinfo) {
     // Shown before the read, so a slow or failing lump is visible by name.
     out << "   - " << lump.name << "..." << std::flush;
-    const std::vector<uint8_t> data = ReadLump(wad, lump);
+    const pcxframe::Region data = ReadLump(wad, lump);
     // The picture rule goes first: the directory's lump type is not trusted.
     if (!single_convert_pic(frame, data, dest_path, lump.name) &&
         !single_convert_mip(frame, data, dest_path, lump.name)) {

@@ -23,9 +23,9 @@ void LetUsRock(pcxframe::Frame& frame, const Wad& wad, const std::string& dest_p
 
 // Each returns false, with nothing printed, when the lump does not meet its
 // rule; `name` is the lump's name.
-bool single_convert_pic(pcxframe::Frame& frame, const std::vector<uint8_t>& pic,
+bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& dest_path, const std::string& name);
-bool single_convert_mip(pcxframe::Frame& frame, const std::vector<uint8_t>& mip,
+bool single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
                         const std::string& dest_path, const std::string& name);
 
 }  // namespace mipsnap

@@ -10,18 +10,24 @@ bool MiptexSizeValid(uint32_t width, uint32_t height) {
          height <= kMiptexMaxDimension;
 }
 
-std::optional<miptex_t> ReadMiptex(const uint8_t* lump, size_t size) {
-  if (size < kMiptexHeaderSize) return std::nullopt;
-  miptex_t mip;
-  mip.width = host::GetLE32(lump + kMiptexWidthOffset);
-  mip.height = host::GetLE32(lump + kMiptexHeightOffset);
-  mip.image_offset = host::GetLE32(lump + kMiptexImageOffsetOffset);
-  if (!MiptexSizeValid(mip.width, mip.height)) return std::nullopt;
-  const int64_t pixels = int64_t{mip.width} * mip.height;
-  if (!host::RangeInside(mip.image_offset, pixels, static_cast<int64_t>(size))) {
+std::optional<miptex_t> ReadMiptexHeader(const uint8_t* head, size_t head_length,
+                                         int64_t total) {
+  if (total < static_cast<int64_t>(kMiptexHeaderSize) || head_length < kMiptexHeaderSize) {
     return std::nullopt;
   }
-  mip.image = lump + mip.image_offset;
+  miptex_t mip;
+  mip.width = host::GetLE32(head + kMiptexWidthOffset);
+  mip.height = host::GetLE32(head + kMiptexHeightOffset);
+  mip.image_offset = host::GetLE32(head + kMiptexImageOffsetOffset);
+  if (!MiptexSizeValid(mip.width, mip.height)) return std::nullopt;
+  const int64_t pixels = int64_t{mip.width} * mip.height;
+  if (!host::RangeInside(mip.image_offset, pixels, total)) return std::nullopt;
+  return mip;
+}
+
+std::optional<miptex_t> ReadMiptex(const uint8_t* lump, size_t size) {
+  std::optional<miptex_t> mip = ReadMiptexHeader(lump, size, static_cast<int64_t>(size));
+  if (mip) mip->image = lump + mip->image_offset;
   return mip;
 }
 

@@ -18,8 +18,12 @@ struct miptex_t {
 // 1 <= width, height <= 1024, compared as unsigned values.
 bool MiptexSizeValid(uint32_t width, uint32_t height);
 
-// The lump as a texture, or nothing when the rule fails, the lump is shorter
-// than the 28 bytes the rule reads, or the image does not lie inside it.
+// The texture of a lump of `total` bytes whose first `head_length` bytes
+// (at least min(total, 28)) are at `head`, or nothing when the rule fails,
+// the lump is shorter than the 28 bytes the rule reads, or the image does
+// not lie inside it. `image` is left null: the pixels are not in `head`.
+std::optional<miptex_t> ReadMiptexHeader(const uint8_t* head, size_t head_length, int64_t total);
+// The same for a lump held whole in memory, with `image` pointing into it.
 std::optional<miptex_t> ReadMiptex(const uint8_t* lump, size_t size);
 
 }  // namespace mipsnap

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/file.h"
+#include "pcxframe/frame.h"
 
 namespace mipsnap {
 
@@ -33,8 +34,9 @@ struct Wad {
 // allocated for it, so a damaged header cannot ask for absurd memory.
 void InitWad(const std::string& path, Wad* wad);
 
-// The lump's `disk_size` bytes; ends the run unless they lie in the file
-// (a lump of 0 bytes is a failed read too).
-std::vector<uint8_t> ReadLump(const Wad& wad, const lumpinfo_t& lump);
+// The lump as a stretch of the file with the bytes the rules read in memory;
+// ends the run unless its `disk_size` bytes lie in the file (a lump of 0
+// bytes is a failed read too).
+pcxframe::Region ReadLump(const Wad& wad, const lumpinfo_t& lump);
 
 }  // namespace mipsnap

@@ -1,6 +1,7 @@
 #include "pcxframe/frame.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -55,8 +56,14 @@ void Frame::LoadPalette(const std::string& path) {
   test(file.ReadExactAt(0, palette_.data(), palette_.size()) ? 1 : 0, 1);
 }
 
-bool Frame::savePCX(int width, int height, const uint8_t* data,
-                    std::string& filename) {
+bool Frame::savePCX(int width, int height, const uint8_t* data, std::string& filename) {
+  const auto row_bytes = static_cast<size_t>(width);
+  return savePCX(
+      width, height, [&](int row) { return data + static_cast<size_t>(row) * row_bytes; },
+      filename);
+}
+
+bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& filename) {
   if (width < 1 || height < 1 || width > pcx::kMaxDimension ||
       height > pcx::kMaxDimension) {
     throw std::invalid_argument("savePCX: image size outside the PCX range");
@@ -80,7 +87,7 @@ bool Frame::savePCX(int width, int height, const uint8_t* data,
   line.reserve(2 * row_bytes);
   for (int row = 0; row < height; ++row) {
     line.clear();
-    pcxWriteLine(&line, data + static_cast<size_t>(row) * row_bytes, width);
+    pcxWriteLine(&line, rows(row), width);
     writer.Write(line.data(), line.size());
   }
   writer.Put(pcx::kPaletteMarker);
@@ -89,6 +96,40 @@ bool Frame::savePCX(int width, int height, const uint8_t* data,
   test(writer.Flush() ? 1 : 0, 1);
   test(file.Close() ? 1 : 0, 1);
   return true;
+}
+
+Region ReadRegion(const host::File& file, int64_t start, int64_t size, size_t head_bytes) {
+  Region region;
+  region.file = &file;
+  region.start = start;
+  region.size = size;
+  region.head.resize(static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(head_bytes))));
+  test(file.ReadExactAt(start, region.head.data(), region.head.size()) ? 1 : 0, 1);
+  return region;
+}
+
+RowSource RegionRows(const Region& region, int64_t offset, int width, int height) {
+  // A block of whole rows of about 1 MiB (one row at least) is read at a
+  // time; the buffer lives as long as the source.
+  const auto row_bytes = static_cast<int64_t>(width);
+  const int64_t rows_per_block = std::max<int64_t>(1, (int64_t{1} << 20) / row_bytes);
+  auto block = std::make_shared<std::vector<uint8_t>>(
+      static_cast<size_t>(std::min<int64_t>(rows_per_block, height) * row_bytes));
+  auto first_row = std::make_shared<int64_t>(-1);
+  const host::File* file = region.file;
+  const int64_t image_start = region.start + offset;
+  return [=](int row) -> const uint8_t* {
+    if (*first_row < 0 || row >= *first_row + rows_per_block) {
+      *first_row = row;
+      const int64_t rows = std::min<int64_t>(rows_per_block, height - row);
+      test(file->ReadExactAt(image_start + row * row_bytes, block->data(),
+                             static_cast<size_t>(rows * row_bytes))
+               ? 1
+               : 0,
+           1);
+    }
+    return block->data() + (row - *first_row) * row_bytes;
+  };
 }
 
 int RunConverter(const ToolSettings& settings, int argc, std::ostream& out,

@@ -12,6 +12,9 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "host/file.h"
 
 #include "pcxframe/pcx_format.h"
 #include "pcxframe/tool_settings.h"
@@ -42,6 +45,29 @@ void end_screen(const ToolSettings& settings, std::ostream& out);
 
 using Palette = std::array<uint8_t, pcx::kPaletteSize>;
 
+// Hands savePCX an image's rows, top row first: row r is asked for after
+// row r - 1, and the pointer returned stays valid until the next call.
+using RowSource = std::function<const uint8_t*(int row)>;
+
+// A stretch of an open file that holds one picture or texture. Its first
+// bytes are in memory for the format's rules; the pixels are read from the
+// file while they are written out, so memory does not grow with the image.
+struct Region {
+  const host::File* file = nullptr;
+  int64_t start = 0;          // where the stretch begins in the file
+  int64_t size = 0;           // its length
+  std::vector<uint8_t> head;  // its first bytes
+};
+
+// Reads the first min(size, head_bytes) bytes of the stretch; a failed read
+// is fatal.
+Region ReadRegion(const host::File& file, int64_t start, int64_t size, size_t head_bytes);
+
+// The rows of a width x height image that starts `offset` bytes into
+// `region`, read a block of rows at a time; a failed read is fatal.
+// REQUIRES: the image lies inside the region.
+RowSource RegionRows(const Region& region, int64_t offset, int width, int height);
+
 class Frame {
  public:
   Frame(const ToolSettings& settings, std::ostream& out);
@@ -63,6 +89,8 @@ class Frame {
   // for the exit status, and false is returned; every other I/O failure is
   // fatal. REQUIRES: 1 <= width, height <= pcx::kMaxDimension.
   bool savePCX(int width, int height, const uint8_t* data, std::string& filename);
+  // The same with the rows taken from `rows`.
+  bool savePCX(int width, int height, const RowSource& rows, std::string& filename);
 
   // False once some PCX file could not be created.
   bool all_written() const { return all_written_; }

@@ -9,26 +9,32 @@ bool PicSizeValid(int32_t width, int32_t height) {
          height <= kPicMaxDimension;
 }
 
-std::optional<pic_t> ReadPic(const uint8_t* lump, size_t size) {
-  if (size < kPicHeaderSize) return std::nullopt;
-  pic_t pic;
-  pic.width = host::GetLE32s(lump + kPicWidthOffset);
-  pic.height = host::GetLE32s(lump + kPicHeightOffset);
-  if (!PicSizeValid(pic.width, pic.height)) return std::nullopt;
-  const int64_t pixels = int64_t{pic.width} * pic.height;
-  if (!host::RangeInside(kPicHeaderSize, pixels, static_cast<int64_t>(size))) {
+std::optional<pic_t> ReadPicHeader(const uint8_t* head, size_t head_length, int64_t total) {
+  if (total < static_cast<int64_t>(kPicHeaderSize) || head_length < kPicHeaderSize) {
     return std::nullopt;
   }
-  pic.data = lump + kPicHeaderSize;
+  pic_t pic;
+  pic.width = host::GetLE32s(head + kPicWidthOffset);
+  pic.height = host::GetLE32s(head + kPicHeightOffset);
+  if (!PicSizeValid(pic.width, pic.height)) return std::nullopt;
+  const int64_t pixels = int64_t{pic.width} * pic.height;
+  if (!host::RangeInside(kPicHeaderSize, pixels, total)) return std::nullopt;
   return pic;
 }
 
-bool ConvertPicture(pcxframe::Frame& frame, const uint8_t* lump, size_t size,
+std::optional<pic_t> ReadPic(const uint8_t* lump, size_t size) {
+  std::optional<pic_t> pic = ReadPicHeader(lump, size, static_cast<int64_t>(size));
+  if (pic) pic->data = lump + kPicHeaderSize;
+  return pic;
+}
+
+bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump,
                     std::string output_name) {
-  const std::optional<pic_t> pic = ReadPic(lump, size);
+  const std::optional<pic_t> pic = ReadPicHeader(lump.head.data(), lump.head.size(), lump.size);
   if (!pic) return false;
   frame.out() << ", picture: width " << pic->width << ", height " << pic->height;
-  frame.savePCX(pic->width, pic->height, pic->data, output_name);
+  frame.savePCX(pic->width, pic->height,
+                pcxframe::RegionRows(lump, kPicHeaderSize, pic->width, pic->height), output_name);
   return true;
 }
 

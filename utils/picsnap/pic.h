@@ -26,14 +26,18 @@ inline constexpr int32_t kPicMaxDimension = 1024;
 // The validity rule: 1 <= width, height <= 1024, compared as signed values.
 bool PicSizeValid(int32_t width, int32_t height);
 
-// The lump as a picture, or nothing when the rule fails or the lump is too
-// short for its header or its pixels. Bytes after the pixels are ignored.
+// The picture of a lump of `total` bytes whose first `head_length` bytes
+// (at least min(total, 8)) are at `head`, or nothing when the rule fails or
+// the lump is too short for its header or its pixels. Bytes after the
+// pixels are ignored. `data` is left null: the pixels are not in `head`.
+std::optional<pic_t> ReadPicHeader(const uint8_t* head, size_t head_length, int64_t total);
+// The same for a lump held whole in memory, with `data` pointing into it.
 std::optional<pic_t> ReadPic(const uint8_t* lump, size_t size);
 
 // Converts the lump if it is a picture: prints ", picture: width %d,
 // height %d" and writes `output_name` through savePCX. Returns false, with
 // nothing printed or written, when it is not.
-bool ConvertPicture(pcxframe::Frame& frame, const uint8_t* lump, size_t size,
+bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump,
                     std::string output_name);
 
 }  // namespace picsnap

@@ -12,9 +12,9 @@ constexpr std::string_view kNotALump = "Not a valid LUMP file !\n";
 
 }  // namespace
 
-bool single_convert_pic(pcxframe::Frame& frame, const std::vector<uint8_t>& pic,
+bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& name) {
-  return ConvertPicture(frame, pic.data(), pic.size(), name + ".pcx");
+  return ConvertPicture(frame, pic, name + ".pcx");
 }
 
 void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
@@ -23,9 +23,7 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
   const int64_t size = file.Size();
   // An empty file is a failed read of the one block the lump should be.
   pcxframe::test(size > 0 ? 1 : 0, 1);
-  std::vector<uint8_t> lump(static_cast<size_t>(size));
-  pcxframe::test(file.ReadExactAt(0, lump.data(), lump.size()) ? 1 : 0, 1);
-  file.Close();
+  const pcxframe::Region lump = pcxframe::ReadRegion(file, 0, size, kPicHeaderSize);
   if (!single_convert_pic(frame, lump, name)) pcxframe::error(kNotALump);
 }
 

@@ -18,7 +18,7 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& name);
 
 // Writes name.pcx when `pic` is a valid picture; false (nothing printed) when
 // it is not.
-bool single_convert_pic(pcxframe::Frame& frame, const std::vector<uint8_t>& pic,
+bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& name);
 
 }  // namespace picsnap

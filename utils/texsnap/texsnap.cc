@@ -11,24 +11,23 @@ namespace {
 constexpr std::string_view kWalPattern = "*.wal";
 constexpr size_t kWalExtensionLength = 4;
 
-std::vector<uint8_t> ReadTexture(const host::DirEntry& entry) {
-  host::File file;
+// Opens a texture file and reads its header; the image is read later, row
+// block by row block, while it is written out.
+pcxframe::Region ReadTexture(const host::DirEntry& entry, host::File* file) {
   // A file that vanished or cannot be opened is a failed read like a short one.
-  pcxframe::test(file.Open(entry.name, host::File::Mode::kRead) ? 1 : 0, 1);
+  pcxframe::test(file->Open(entry.name, host::File::Mode::kRead) ? 1 : 0, 1);
   pcxframe::test(entry.size > 0 ? 1 : 0, 1);
-  std::vector<uint8_t> bytes(static_cast<size_t>(entry.size));
-  pcxframe::test(file.ReadExactAt(0, bytes.data(), bytes.size()) ? 1 : 0, 1);
-  return bytes;
+  return pcxframe::ReadRegion(*file, 0, entry.size, kWalHeaderSize);
 }
 
 }  // namespace
 
-void single_convert_mip(pcxframe::Frame& frame, const std::vector<uint8_t>& mip,
+void single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
                         const std::string& dest_path, const std::string& name) {
   std::ostream& out = frame.out();
   std::string output_name = dest_path + name + ".pcx";
   miptex_s tex;
-  const WalCheck check = ReadWal(mip.data(), mip.size(), &tex);
+  const WalCheck check = ReadWalHeader(mip.head.data(), mip.head.size(), mip.size, &tex);
   out << "texture '" << output_name << "': ";
   switch (check) {
     case WalCheck::kShortHeader:
@@ -46,7 +45,8 @@ void single_convert_mip(pcxframe::Frame& frame, const std::vector<uint8_t>& mip,
       break;
   }
   out << "width " << tex.width << ", height " << tex.height << "\n";
-  frame.savePCX(tex.width, tex.height, tex.image, output_name);
+  frame.savePCX(tex.width, tex.height,
+                pcxframe::RegionRows(mip, tex.image_offset, tex.width, tex.height), output_name);
 }
 
 void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path) {
@@ -54,7 +54,8 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path) {
   if (!host::SearchDirectory("", kWalPattern, &found)) return;
   for (const host::DirEntry& entry : found) {
     if (entry.is_dir) continue;
-    const std::vector<uint8_t> bytes = ReadTexture(entry);
+    host::File file;
+    const pcxframe::Region bytes = ReadTexture(entry, &file);
     const std::string name =
         entry.name.substr(0, entry.name.size() - kWalExtensionLength);
     single_convert_mip(frame, bytes, dest_path, name);

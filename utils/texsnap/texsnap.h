@@ -20,9 +20,9 @@ int RunTexsnap(int argc, const char* const* argv, std::ostream& out);
 // Converts the *.wal files of the working directory in name order.
 void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path);
 
-// Writes one texture held whole in `mip` as <dest_path><name>.pcx, or
+// Writes the texture of the WAL file `mip` as <dest_path><name>.pcx, or
 // reports why it is skipped.
-void single_convert_mip(pcxframe::Frame& frame, const std::vector<uint8_t>& mip,
+void single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
                         const std::string& dest_path, const std::string& name);
 
 }  // namespace texsnap

@@ -5,22 +5,27 @@
 
 namespace texsnap {
 
-WalCheck ReadWal(const uint8_t* file, size_t size, miptex_s* mip) {
+WalCheck ReadWalHeader(const uint8_t* head, size_t head_length, int64_t total, miptex_s* mip) {
   *mip = miptex_s{};
-  if (size < kWalHeaderSize) return WalCheck::kShortHeader;
-  mip->width = host::GetLE32s(file + kWalWidthOffset);
-  mip->height = host::GetLE32s(file + kWalHeightOffset);
-  mip->image_offset = host::GetLE32s(file + kWalImageOffsetOffset);
+  if (total < static_cast<int64_t>(kWalHeaderSize) || head_length < kWalHeaderSize) {
+    return WalCheck::kShortHeader;
+  }
+  mip->width = host::GetLE32s(head + kWalWidthOffset);
+  mip->height = host::GetLE32s(head + kWalHeightOffset);
+  mip->image_offset = host::GetLE32s(head + kWalImageOffsetOffset);
   if (mip->width < 1 || mip->height < 1 || mip->width > pcx::kMaxDimension ||
       mip->height > pcx::kMaxDimension) {
     return WalCheck::kBadSize;
   }
   const int64_t pixels = int64_t{mip->width} * mip->height;
-  if (!host::RangeInside(mip->image_offset, pixels, static_cast<int64_t>(size))) {
-    return WalCheck::kOutside;
-  }
-  mip->image = file + mip->image_offset;
+  if (!host::RangeInside(mip->image_offset, pixels, total)) return WalCheck::kOutside;
   return WalCheck::kOk;
+}
+
+WalCheck ReadWal(const uint8_t* file, size_t size, miptex_s* mip) {
+  const WalCheck check = ReadWalHeader(file, size, static_cast<int64_t>(size), mip);
+  if (check == WalCheck::kOk) mip->image = file + mip->image_offset;
+  return check;
 }
 
 }  // namespace texsnap

@@ -27,9 +27,13 @@ enum class WalCheck {
   kOutside,      // the image does not lie inside the file
 };
 
-// Decodes the header of a WAL file held whole in memory. Sizes above the
-// 1024 that WAD2 textures allow are fine; only the 16-bit limit of the PCX
-// header applies. Width and height are filled in from kBadSize on.
+// Decodes the header of a WAL file of `total` bytes whose first
+// `head_length` bytes (at least min(total, 44)) are at `head`. Sizes above
+// the 1024 that WAD2 textures allow are fine; only the 16-bit limit of the
+// PCX header applies. Width and height are filled in from kBadSize on;
+// `image` stays null.
+WalCheck ReadWalHeader(const uint8_t* head, size_t head_length, int64_t total, miptex_s* mip);
+// The same for a file held whole in memory, with `image` pointing into it.
 WalCheck ReadWal(const uint8_t* file, size_t size, miptex_s* mip);
 
 }  // namespace texsnap
