@@ -211,7 +211,6 @@ void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* b
   entry = krfdir_t{};
   krf::SetName(&entry, step.stored);
   entry.Ofs = static_cast<int32_t>(st->last_pos);
-  st->disk.data_written = true;
   int64_t raw_length = 0;
   int64_t size = -1;
   if (st->settings.compress == mixed::kCompressRle) {

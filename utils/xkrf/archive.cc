@@ -91,13 +91,14 @@ void OpenArchive(RunState* st) {
 
 void ReadHeader(RunState* st) {
   const int64_t size = st->krf.Size();
+  test(size >= 0);
+  st->disk.file_size = size;
+  st->disk.original_size = size;
   test(size >= static_cast<int64_t>(krf::kHeaderSize));
   uint8_t bytes[krf::kHeaderSize];
   test(st->krf.ReadExactAt(0, bytes, sizeof bytes));
   st->header = krf::DecodeHeader(bytes);
   st->disk.header = st->header;
-  st->disk.file_size = size;
-  st->disk.original_size = size;
 }
 
 void read_dir(RunState* st) {
@@ -261,8 +262,8 @@ void update_krf(RunState* st) {
 }
 
 void RollBack(RunState* st) noexcept {
-  if (!st->krf.is_open() || st->read_only) return;
   DiskState& d = st->disk;
+  if (!st->krf.is_open() || st->read_only || d.original_size < 0) return;
   if (d.on_copy) {
     // The header points at the copy; the original place of the directory
     // holds new blocks that nothing refers to. Put the directory back there.
@@ -276,11 +277,11 @@ void RollBack(RunState* st) noexcept {
     d.on_copy = false;
     d.header = d.original_header;
     d.header_original = true;
-    st->krf.Truncate(d.original_size);
-  } else if (d.data_written && d.header_original) {
-    // Blocks written where no directory lay: cut off what grew the file.
-    st->krf.Truncate(d.original_size);
   }
+  // While the header is the one the run began with, everything the run wrote
+  // lies where nothing refers to it: cut off what grew the file (new
+  // blocks, or a copy of the directory that failed half-way).
+  if (d.header_original) st->krf.Truncate(d.original_size);
 }
 
 }  // namespace xkrf

@@ -5,6 +5,7 @@
 #include "host/safe_tree.h"
 #include "mixed/mixed.h"
 #include "xkrf/actions.h"
+#include "xkrf/entry_path.h"
 #include "xkrf/mask.h"
 
 namespace xkrf {
@@ -13,33 +14,6 @@ namespace {
 
 constexpr int64_t kChunk = ExtractBuffers::kChunk;
 constexpr int64_t kRlePiece = ExtractBuffers::kRlePiece;
-
-// The path an entry is written to, below the working directory: a drive
-// prefix and leading backslashes are dropped, as archivers do. Empty when the
-// name must not be written at all (a ".." level, or no file name).
-std::vector<std::string> SafeComponents(std::string name) {
-  if (name.size() >= 2 && name[1] == ':' &&
-      ((name[0] >= 'a' && name[0] <= 'z') || (name[0] >= 'A' && name[0] <= 'Z'))) {
-    name.erase(0, 2);
-  }
-  std::vector<std::string> raw;
-  size_t start = 0;
-  for (;;) {
-    const size_t slash = name.find('\\', start);
-    raw.push_back(name.substr(start, slash - start));
-    if (slash == std::string::npos) break;
-    start = slash + 1;
-  }
-  // The last level is the file itself: a name ending in a separator or a dot
-  // level names a folder, which is not a file to write.
-  if (raw.back().empty() || raw.back() == ".") return {};
-  std::vector<std::string> parts;
-  for (const std::string& part : raw) {
-    if (part == "..") return {};
-    if (!part.empty() && part != ".") parts.push_back(part);
-  }
-  return parts;
-}
 
 std::string JoinDirectory(const std::vector<std::string>& parts) {
   std::string out;
@@ -56,7 +30,8 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree, ExtractBuf
     return;
   }
   const std::string name = krf::EntryName(e);
-  const std::vector<std::string> parts = SafeComponents(name);
+  // A drive prefix and leading separators are dropped, as archivers do.
+  const std::vector<std::string> parts = ResolveEntryPath(name).parts;
   bool created = false;
   host::TreeResult where = host::TreeResult::kUnsafe;
   if (!parts.empty()) {

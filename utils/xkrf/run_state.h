@@ -59,11 +59,10 @@ struct DiskState {
   // Set while the header points at a relocated copy of the directory that
   // the run started with; a failed run can then restore the original.
   bool on_copy = false;
-  bool data_written = false;     // new blocks were written in this run
   bool header_original = true;   // the header on disk is the one read at the start
   std::vector<uint8_t> original_dir;  // the original directory's bytes
   krfheader_t original_header;
-  int64_t original_size = 0;
+  int64_t original_size = -1;  // unknown until the archive is open
 };
 
 struct RunState {

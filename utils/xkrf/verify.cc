@@ -6,6 +6,7 @@
 
 #include "mixed/mixed.h"
 #include "xkrf/actions.h"
+#include "xkrf/entry_path.h"
 #include "xkrf/mask.h"
 
 namespace xkrf {
@@ -51,6 +52,7 @@ std::vector<std::optional<size_t>> FindOverlaps(const std::vector<krfdir_t>& dir
 std::string Problem(RunState* st, const krfdir_t& e, std::optional<size_t> overlap,
                     std::vector<uint8_t>* chunk) {
   if (!krf::NameTerminated(e)) return "name without terminating zero";
+  if (std::string path = EntryPathProblem(krf::NameView(e)); !path.empty()) return path;
   if (e.Type != (krf::kLive | krf::kMethodNone) && e.Type != (krf::kLive | krf::kMethodRle)) {
     return Format("type 0x%" PRIx64 " is not a live entry with one method",
                   static_cast<uint32_t>(e.Type));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "xkrf/actions.h"
+#include "xkrf/entry_path.h"
 #include "xkrf/krf_format.h"
 #include "xkrf/mask.h"
 #include "xkrf/run_state.h"
@@ -128,6 +129,39 @@ TEST(ListingRow, FigureMatchesTheCLibraryEverywhere) {
     const std::string row = ListingRow(Entry("n", 0x101, raw, size));
     ASSERT_EQ(row.substr(row.size() - 2 - std::strlen(expected), std::strlen(expected)), expected)
         << "size " << size << " raw " << raw;
+  }
+}
+
+TEST(EntryPath, LevelsBelowTheWorkingDirectory) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> parts;
+    bool rerooted;
+  };
+  const Case cases[] = {
+      {"a.pcx", {"a.pcx"}, false},
+      {"gfx\\sub\\a.pcx", {"gfx", "sub", "a.pcx"}, false},
+      {"gfx/sub\\a.pcx", {"gfx", "sub", "a.pcx"}, false},  // '/' separates too
+      {"gfx\\\\.\\a.pcx", {"gfx", "a.pcx"}, false},
+      {"\\root.bin", {"root.bin"}, true},
+      {"/root.bin", {"root.bin"}, true},
+      {"c:\\drive.bin", {"drive.bin"}, true},
+      {"c:drive.bin", {"drive.bin"}, true},
+      {"..\\evil.bin", {}, false},
+      {"a\\..\\b.bin", {}, false},
+      {"./../up.bin", {}, false},
+      {"gfx\\", {}, false},
+      {"gfx\\.", {}, false},
+      {"", {}, false},
+      {"c:", {}, true},
+  };
+  for (const Case& c : cases) {
+    const EntryPath path = ResolveEntryPath(c.name);
+    EXPECT_EQ(path.parts, c.parts) << c.name;
+    if (!c.parts.empty()) {
+      EXPECT_EQ(path.rerooted, c.rerooted) << c.name;
+    }
+    EXPECT_EQ(EntryPathProblem(c.name).empty(), !c.parts.empty() && !c.rerooted) << c.name;
   }
 }
 

@@ -1,0 +1,48 @@
+#include "xkrf/entry_path.h"
+
+namespace xkrf {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool IsLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+}  // namespace
+
+EntryPath ResolveEntryPath(std::string_view name) {
+  EntryPath path;
+  if (name.size() >= 2 && name[1] == ':' && IsLetter(name[0])) {
+    name.remove_prefix(2);
+    path.rerooted = true;
+  }
+  if (!name.empty() && IsSeparator(name[0])) path.rerooted = true;
+  std::vector<std::string_view> raw;
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || IsSeparator(name[i])) {
+      raw.push_back(name.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  // The last level is the file itself: a name ending in a separator or a dot
+  // level names a folder, which is not a file to write.
+  if (raw.back().empty() || raw.back() == ".") return path;
+  for (const std::string_view part : raw) {
+    if (part == "..") {
+      path.parts.clear();
+      return path;
+    }
+    if (!part.empty() && part != ".") path.parts.emplace_back(part);
+  }
+  return path;
+}
+
+std::string EntryPathProblem(std::string_view name) {
+  const EntryPath path = ResolveEntryPath(name);
+  if (path.parts.empty()) return "name leads outside the working directory or to no file";
+  if (path.rerooted) return "name starts at a root or a drive";
+  return "";
+}
+
+}  // namespace xkrf

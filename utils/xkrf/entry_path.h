@@ -1,0 +1,25 @@
+// Where an archived name leads on the host. Names come from archives made
+// anywhere, so both '\' (the archive's separator) and '/' (the host's)
+// separate levels here.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace xkrf {
+
+struct EntryPath {
+  // The levels below the working directory, the file last; empty when the
+  // name must not be written at all (a ".." level, or no file name).
+  std::vector<std::string> parts;
+  // The name began at a root or a drive ("\x", "c:x"), which was dropped.
+  bool rerooted = false;
+};
+
+EntryPath ResolveEntryPath(std::string_view name);
+
+// Why a name does not extract to where it says, or "" when it does.
+std::string EntryPathProblem(std::string_view name);
+
+}  // namespace xkrf
