@@ -66,18 +66,31 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree, ExtractBuf
     test(st->krf.ReadExactAt(e.Ofs + done, chunk.data(), n));
     return chunk.data();
   };
+  // A small entry is decoded whole in one pass; its length is then known
+  // before any output exists. Others are scanned first for the same reason.
+  size_t decoded_whole = 0;
+  bool in_memory = false;
+  if (rle && whole && e.RawLen >= 0 &&
+      static_cast<size_t>(e.RawLen) <= buffers->decoded.size()) {
+    mixed::RleDecoder decoder;
+    decoded_whole = decoder.Feed(chunk.data(), static_cast<size_t>(e.Size),
+                                 buffers->decoded.data(), buffers->decoded.size());
+    in_memory = !decoder.overflowed();
+  }
   if (rle) {
-    // The decoded length is known before any output exists: a stream that
-    // does not match leaves no file behind.
-    mixed::RleScanner scanner;
-    for (int64_t done = 0; done < e.Size; done += kChunk) {
-      scanner.Feed(piece(done, kChunk), static_cast<size_t>(std::min(e.Size - done, kChunk)));
+    int64_t decoded = static_cast<int64_t>(decoded_whole);
+    if (!in_memory) {
+      mixed::RleScanner scanner;
+      for (int64_t done = 0; done < e.Size; done += kChunk) {
+        scanner.Feed(piece(done, kChunk), static_cast<size_t>(std::min(e.Size - done, kChunk)));
+      }
+      decoded = scanner.decoded();
     }
-    if (scanner.decoded() != e.RawLen) {
+    if (decoded != e.RawLen) {
       char message[128];
       std::snprintf(message, sizeof message,
                     "filesizes mismatched after decoding (%" PRId64 ", should be %d)!\n",
-                    scanner.decoded(), e.RawLen);
+                    decoded, e.RawLen);
       throw Fatal(message);
     }
   } else {
@@ -90,7 +103,9 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree, ExtractBuf
     throw Fatal("Couldn't create file !\n");
   }
   test(e.RawLen > 0);
-  if (rle) {
+  if (in_memory) {
+    test(output.Write(buffers->decoded.data(), decoded_whole));
+  } else if (rle) {
     mixed::RleDecoder decoder;
     for (int64_t done = 0; done < e.Size; done += kRlePiece) {
       const size_t n = static_cast<size_t>(std::min(e.Size - done, kRlePiece));
