@@ -91,9 +91,8 @@ size_t RleDecoder::Feed(const uint8_t* p, size_t n, uint8_t* out, size_t room) {
       const uint64_t pattern = kOnes * p[i + 1];
       const int count = p[i] - kCountBase;
       std::memcpy(o, &pattern, 8);
-      std::memcpy(o + 8, &pattern, 8);
-      if (count > 16) {
-        for (int w = 16; w < 64; w += 8) std::memcpy(o + w, &pattern, 8);
+      if (count > 8) {
+        for (int w = 8; w < 64; w += 8) std::memcpy(o + w, &pattern, 8);
       }
       o += count;
       i += 2;
