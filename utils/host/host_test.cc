@@ -133,6 +133,16 @@ TEST_F(HostDir, SafeTreeCreatesLevelsAndRefusesLinks) {
 
   Touch("plain");
   EXPECT_EQ(OpenDirectoryBelow({"plain", "x"}, &dir, &created), TreeResult::kBlocked);
+
+  // Levels that are not single names never reach the file system.
+  for (const char* level : {"..", ".", "", "a/../..", "/tmp"}) {
+    EXPECT_EQ(OpenDirectoryBelow({level}, &dir, &created), TreeResult::kUnsafe) << level;
+  }
+  SafeTree tree;
+  ASSERT_EQ(tree.Enter({}, &created), TreeResult::kOk);
+  File out;
+  EXPECT_FALSE(tree.CreateFile(tree.Find("../escape"), &out));
+  EXPECT_FALSE(fs::exists(root_.parent_path() / "escape"));
 }
 
 TEST_F(HostDir, SafeTreeWritesFilesWithoutFollowingLinks) {

@@ -30,6 +30,12 @@ void ForEachName(int dirfd, Visit visit) {
   ::closedir(d);
 }
 
+// A name of exactly one level: no separator, not "", "." or "..". Callers
+// split paths already; this keeps a slip there from leaving the tree.
+bool OneLevel(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
 bool Exists(int dirfd, const std::string& name) {
   struct stat st;
   return ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
@@ -56,6 +62,7 @@ TreeResult OpenDirectoryBelow(const std::vector<std::string>& components, File* 
   File current;
   current.Adopt(fd);
   for (const std::string& wanted : components) {
+    if (!OneLevel(wanted)) return TreeResult::kUnsafe;
     const std::string name = ScanForSpelling(current.fd(), wanted);
     struct stat st;
     if (::fstatat(current.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
@@ -118,6 +125,7 @@ SafeTree::Target SafeTree::Find(const std::string& name) {
 }
 
 bool SafeTree::CreateFile(const Target& target, File* out) {
+  if (!open_ || !OneLevel(target.spelling)) return false;
   const char* name = target.spelling.c_str();
   if (target.is_link && ::unlinkat(dir_.fd(), name, 0) != 0) return false;
   const int fd =
