@@ -40,6 +40,27 @@ std::string ScratchDir::operator/(const std::string& relative) const {
   return path_ + "/" + relative;
 }
 
+pid_t Spawn(const std::string& binary, const std::vector<std::string>& args,
+            const std::string& cwd, int out_fd, int err_fd, const std::function<void()>& prepare) {
+  std::vector<std::string> store = {binary};
+  store.insert(store.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : store) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null_fd = open("/dev/null", O_RDWR);
+    dup2(null_fd, STDIN_FILENO);
+    dup2(out_fd < 0 ? null_fd : out_fd, STDOUT_FILENO);
+    dup2(err_fd < 0 ? null_fd : err_fd, STDERR_FILENO);
+    if (chdir(cwd.c_str()) != 0) _exit(126);
+    if (prepare) prepare();
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
 RunResult Run(const std::string& binary, const std::vector<std::string>& args,
               const std::string& cwd) {
   RunResult result;
@@ -48,22 +69,10 @@ RunResult Run(const std::string& binary, const std::vector<std::string>& args,
     ADD_FAILURE() << "pipe failed";
     return result;
   }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null_fd = open("/dev/null", O_RDONLY);
-    dup2(null_fd, STDIN_FILENO);
-    dup2(out_pipe[1], STDOUT_FILENO);
-    dup2(err_pipe[1], STDERR_FILENO);
+  const pid_t pid = Spawn(binary, args, cwd, out_pipe[1], err_pipe[1], [&] {
     close(out_pipe[0]);
     close(err_pipe[0]);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(binary.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(binary.c_str(), argv.data());
-    _exit(127);
-  }
+  });
   close(out_pipe[1]);
   close(err_pipe[1]);
   // Drain both pipes together so a chatty tool never blocks on a full pipe.

@@ -2,7 +2,10 @@
 // running a tool binary with captured output.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +34,14 @@ struct RunResult {
   std::string err;     // everything written to standard error
   long max_rss_kb = 0; // the run's peak resident memory
 };
+
+// Starts `binary` with `args` in `cwd`, standard input from /dev/null (so
+// never a terminal), standard output to `out_fd` and errors to `err_fd`
+// (/dev/null for -1). `prepare`, when given, runs in the child just before
+// the program starts. Returns the child's pid.
+pid_t Spawn(const std::string& binary, const std::vector<std::string>& args,
+            const std::string& cwd, int out_fd, int err_fd,
+            const std::function<void()>& prepare = {});
 
 // Runs `binary` with `args` in the working directory `cwd`, standard input
 // from /dev/null (so never a terminal), and waits for it.

@@ -40,23 +40,7 @@ inline Bytes Sample(size_t n, uint32_t seed, bool runny) {
 // `prepare` runs in the child just before the program starts.
 inline pid_t Spawn(const std::string& binary, const std::vector<std::string>& args,
                    const std::string& cwd, int out_fd, const std::function<void()>& prepare) {
-  std::vector<std::string> store = {binary};
-  store.insert(store.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : store) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null_fd = open("/dev/null", O_RDWR);
-    dup2(null_fd, STDIN_FILENO);
-    dup2(out_fd < 0 ? null_fd : out_fd, STDOUT_FILENO);
-    dup2(out_fd < 0 ? null_fd : out_fd, STDERR_FILENO);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    prepare();
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
+  return e2e::Spawn(binary, args, cwd, out_fd, out_fd, prepare);
 }
 
 inline int ExitCode(int status) {

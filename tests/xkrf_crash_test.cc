@@ -22,21 +22,7 @@ using e2e::ScratchDir;
 // `delay` (or lets it finish if it is faster), and reaps it.
 void RunAndKill(const std::vector<std::string>& args, const std::string& cwd,
                 std::chrono::microseconds delay) {
-  std::vector<std::string> argv_store = {XKRF_BIN};
-  argv_store.insert(argv_store.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : argv_store) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null_fd = open("/dev/null", O_RDWR);
-    dup2(null_fd, STDIN_FILENO);
-    dup2(null_fd, STDOUT_FILENO);
-    dup2(null_fd, STDERR_FILENO);
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
+  const pid_t pid = e2e::Spawn(XKRF_BIN, args, cwd, -1, -1);
   ASSERT_GT(pid, 0);
   std::this_thread::sleep_for(delay);
   kill(pid, SIGKILL);

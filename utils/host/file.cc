@@ -124,21 +124,6 @@ bool File::WriteAt(int64_t offset, const void* buf, size_t n) {
   return true;
 }
 
-bool File::Read(void* buf, size_t n, size_t* got) {
-  *got = 0;
-  auto* p = static_cast<uint8_t*>(buf);
-  while (*got < n) {
-    const ssize_t r = ::read(fd_, p + *got, n - *got);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (r == 0) break;
-    *got += static_cast<size_t>(r);
-  }
-  return true;
-}
-
 bool File::Write(const void* buf, size_t n) {
   const auto* p = static_cast<const uint8_t*>(buf);
   size_t done = 0;

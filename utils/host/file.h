@@ -41,8 +41,7 @@ class File {
   // True only when exactly `n` bytes were read.
   bool ReadExactAt(int64_t offset, void* buf, size_t n) const;
   bool WriteAt(int64_t offset, const void* buf, size_t n);
-  // Sequential read and write at the descriptor's own position.
-  bool Read(void* buf, size_t n, size_t* got);
+  // Sequential write at the descriptor's own position.
   bool Write(const void* buf, size_t n);
 
   int64_t Size() const;  // -1 on failure

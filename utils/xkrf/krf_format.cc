@@ -60,10 +60,7 @@ const char* method(int32_t type) {
   return "unknown";
 }
 
-std::string EntryName(const krfdir_t& e) {
-  const auto end = std::find(e.Name.begin(), e.Name.end(), '\0');
-  return std::string(e.Name.begin(), end);
-}
+std::string EntryName(const krfdir_t& e) { return std::string(NameView(e)); }
 
 bool NameTerminated(const krfdir_t& e) {
   return std::find(e.Name.begin(), e.Name.end(), '\0') != e.Name.end();
