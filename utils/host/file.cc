@@ -30,7 +30,9 @@ bool File::Open(const std::string& path, Mode mode) {
     ::close(fd_);
     fd_ = -1;
   }
-  int flags = O_CLOEXEC;
+  // Never blocks in open(): a FIFO or a device where a file was expected is
+  // refused below instead of waiting for a peer forever.
+  int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   switch (mode) {
     case Mode::kRead:
     case Mode::kReadListed: flags |= O_RDONLY; break;
@@ -43,15 +45,16 @@ bool File::Open(const std::string& path, Mode mode) {
     fd_ = ::open(path.c_str(), flags, 0666);
   } while (fd_ < 0 && errno == EINTR);
   if (fd_ < 0) return false;
-  // A name just listed as a file needs no second look (a folder swapped in
-  // since then fails at the first read all the same).
+  // A name just listed as a regular file needs no second look: whatever
+  // was swapped in since then fails at the first read (the descriptor does
+  // not block).
   if (mode == Mode::kReadListed) return true;
-  // Directories open fine for reading on POSIX; as files they are useless.
-  struct stat st;
-  if (::fstat(fd_, &st) != 0 || S_ISDIR(st.st_mode)) {
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = S_ISDIR(st.st_mode) ? EISDIR : kNotRegularFile;
     ::close(fd_);
     fd_ = -1;
-    errno = EISDIR;
+    errno = error;
     return false;
   }
   return true;

@@ -4,12 +4,16 @@
 // writes loop until every byte is written or an error occurs.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace host {
+
+// errno of an Open that found something other than a regular file.
+inline constexpr int kNotRegularFile = ENODEV;
 
 class File {
  public:
@@ -29,6 +33,9 @@ class File {
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;
 
+  // Opens only regular files, and never blocks: a directory fails with
+  // errno EISDIR, anything else that is not a regular file (a FIFO, a
+  // socket, a device) with kNotRegularFile.
   bool Open(const std::string& path, Mode mode);
   // Takes ownership of an open descriptor.
   void Adopt(int fd);

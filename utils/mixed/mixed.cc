@@ -10,9 +10,8 @@ size_t mixed_EncodeRLE(const uint8_t* raw, size_t len, uint8_t* dst) {
   // room of 2 * len always has space for it.
   size += encoder.Finish(dst + size);
   // Each unit of two bytes covers two input bytes or one that needs the
-  // escape, so the output never exceeds twice the input; the check guards
-  // that reasoning.
-  if (size > 2 * len) throw mixed::EncodeOverflow();
+  // escape, so the output never exceeds twice the input (the tests check
+  // the bound over random and worst-case inputs).
   return size;
 }
 

@@ -10,7 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <stdexcept>
 #include <vector>
 
 #include "host/run_length.h"
@@ -23,13 +22,6 @@ inline constexpr int kMaxRun = host::kLongestRun;
 // Storage methods, also the method bits of an archive entry's type.
 inline constexpr int kCompressNone = 1;
 inline constexpr int kCompressRle = 2;
-
-// Raised when the encoder's output would exceed twice its input, which the
-// scheme makes impossible; it guards the encoder against its own faults.
-class EncodeOverflow : public std::logic_error {
- public:
-  EncodeOverflow() : std::logic_error("Buffer overflow while encoding RLE !\n") {}
-};
 
 // Encodes a file handed over in pieces, in bounded memory: the output of all
 // Feed calls and Finish together is exactly mixed_EncodeRLE of the whole

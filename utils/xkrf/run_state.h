@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/file.h"
+#include "host/process.h"
 #include "xkrf/krf_format.h"
 
 namespace xkrf {
@@ -16,10 +17,10 @@ namespace xkrf {
 using krf::krfdir_t;
 using krf::krfheader_t;
 
-// Exit statuses.
-inline constexpr int kExitOk = 0;
-inline constexpr int kExitFailure = 1;
-inline constexpr int kExitEncoderOverflow = 2;
+// Exit statuses, the same across the kit.
+inline constexpr int kExitOk = 0;       // everything asked for was done
+inline constexpr int kExitFailure = 1;  // a fatal error, or a -test that found damage
+inline constexpr int kExitSkipped = 2;  // finished, but something asked for was skipped
 
 enum Action { kAdd = 1, kDelete = 2, kList = 3, kExtract = 4, kTest = 5 };
 
@@ -80,7 +81,9 @@ struct RunState {
   int64_t last_pos = 0;
   bool need_upd = false;
   bool dir_changed = false;
+  host::FlushPacer pacer;
   int progressed = 0;
+  int skipped = 0;       // things asked for that the run skipped, each with its message
   bool damaged = false;  // the test action found an entry that is not sound
   DiskState disk;
 
@@ -88,9 +91,18 @@ struct RunState {
   std::unordered_map<std::string, size_t> live_index;
 };
 
-// Shows the progress text printed so far, where it is watched.
+// Pushes out the progress text printed so far: at once on a terminal,
+// else every quarter of a second. Cheap enough to call once per file or
+// per megabyte handled.
 inline void ShowProgress(RunState* st) {
-  if (st->interactive) std::fflush(st->out);
+  if (st->interactive || st->pacer.Due()) std::fflush(st->out);
+}
+
+// Prints why something asked for is skipped; the run then ends with
+// kExitSkipped.
+inline void Skip(RunState* st, const std::string& message) {
+  std::fputs(message.c_str(), st->out);
+  ++st->skipped;
 }
 
 // The directory part of `name` up to and including its last backslash, or

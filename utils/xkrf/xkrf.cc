@@ -4,7 +4,6 @@
 
 #include <new>
 
-#include "mixed/mixed.h"
 #include "xkrf/actions.h"
 #include "xkrf/add.h"
 #include "xkrf/archive.h"
@@ -70,17 +69,13 @@ int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
     std::fputs(fatal.what(), out);
     end_screen(out);
     return kExitFailure;
-  } catch (const mixed::EncodeOverflow& overflow) {
-    std::fputs(overflow.what(), out);
-    std::fflush(out);
-    return kExitEncoderOverflow;
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory !\n", out);
     end_screen(out);
     return kExitFailure;
   }
   end_screen(out);
-  return kExitOk;
+  return st.skipped > 0 ? kExitSkipped : kExitOk;
 }
 
 }  // namespace xkrf

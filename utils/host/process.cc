@@ -1,0 +1,53 @@
+#include "host/process.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace host {
+
+void GuardStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open() returns the lowest free descriptor, which is this one: the
+    // lower ones are open by now.
+    const int got = ::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY));
+    if (got != fd && got >= 0) ::close(got);
+  }
+}
+
+void ReportWriteError(const char* tool, int error) {
+  char text[256];
+  int n;
+  if (error != 0) {
+    n = std::snprintf(text, sizeof text, "%s: write error: %s\n", tool, std::strerror(error));
+  } else {
+    n = std::snprintf(text, sizeof text, "%s: write error\n", tool);
+  }
+  if (n > 0) {
+    // Standard error may be as broken as standard output: nothing more to do then.
+    const ssize_t ignored = ::write(STDERR_FILENO, text, static_cast<size_t>(n));
+    (void)ignored;
+  }
+}
+
+bool FinishConsole(std::FILE* out, const char* tool) {
+  errno = 0;
+  const bool flushed = std::fflush(out) == 0;
+  const int error = errno;
+  if (flushed && !std::ferror(out)) return true;
+  ReportWriteError(tool, flushed ? 0 : error);
+  return false;
+}
+
+bool FlushPacer::Due() { return DueAt(Clock::now()); }
+
+bool FlushPacer::DueAt(Clock::time_point now) {
+  if (now - last_ < kInterval) return false;
+  last_ = now;
+  return true;
+}
+
+}  // namespace host

@@ -1,0 +1,47 @@
+// What every tool does with its process before and after its work: the
+// standard descriptors, the console's write errors, and the pace at which
+// buffered progress text is pushed out.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+
+namespace host {
+
+// Makes sure descriptors 0, 1 and 2 are open before the tool opens anything
+// else, so that no archive or output file can ever become the console. A
+// closed one is opened on /dev/null in the mode that makes its use fail
+// (standard input write only, standard output and error read only): output
+// to a closed standard output then fails as it would have, and is reported
+// at the end instead of landing in a file. Call it first in main.
+void GuardStandardDescriptors();
+
+// Flushes `out` and reports whether everything written to it arrived. When
+// not, prints "<tool>: write error[: reason]" on standard error, as
+// coreutils do; the caller then ends with the fatal status.
+bool FinishConsole(std::FILE* out, const char* tool);
+// The same report for output that is not a stdio stream; `error` is the
+// errno of the failure, 0 when unknown.
+void ReportWriteError(const char* tool, int error);
+
+// Decides when text buffered for a pipe or a file is due: at least every
+// quarter of a second while a run is busy, so a log shows progress and a
+// killed run leaves its last lines, yet thousands of progress lines still
+// cost a handful of writes. The clock is a coarse monotonic one, cheap
+// enough to ask once per file or per megabyte.
+class FlushPacer {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kInterval{250};
+
+  // True when kInterval has passed since the last time it said so (or since
+  // construction); the caller then flushes.
+  bool Due();
+  // The same against a given instant, for tests.
+  bool DueAt(Clock::time_point now);
+
+ private:
+  Clock::time_point last_ = Clock::now();
+};
+
+}  // namespace host
