@@ -54,6 +54,9 @@ pid_t Spawn(const std::string& binary, const std::vector<std::string>& args,
     dup2(out_fd < 0 ? null_fd : out_fd, STDOUT_FILENO);
     dup2(err_fd < 0 ? null_fd : err_fd, STDERR_FILENO);
     if (chdir(cwd.c_str()) != 0) _exit(126);
+    // A tool that hangs fails its test instead of stopping the suite: the
+    // alarm survives exec and ends the run.
+    alarm(kRunDeadlineSeconds);
     if (prepare) prepare();
     execv(argv[0], argv.data());
     _exit(127);

@@ -35,6 +35,10 @@ struct RunResult {
   long max_rss_kb = 0; // the run's peak resident memory
 };
 
+// Every run started here is ended by SIGALRM (exit code 128 + 14) when it
+// is still running after this long.
+inline constexpr unsigned kRunDeadlineSeconds = 120;
+
 // Starts `binary` with `args` in `cwd`, standard input from /dev/null (so
 // never a terminal), standard output to `out_fd` and errors to `err_fd`
 // (/dev/null for -1). `prepare`, when given, runs in the child just before

@@ -1,5 +1,8 @@
 // The command line and the run driver: every way a run can end before or
 // around the action, byte for byte.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -44,26 +47,51 @@ TEST(XkrfCommandLine, RejectedCommandLinesTouchNothing) {
   }
 }
 
-TEST(XkrfCommandLine, MissingArchiveIsCreatedEmptyByEveryAction) {
+// Only adding makes a new archive; every other action on a name that leads
+// to no archive creates nothing and fails, so a misspelt name in a build
+// script cannot pass. Nothing that is not a regular file is ever opened as
+// an archive, and a symbolic link leading nowhere is never written through.
+TEST(XkrfCommandLine, OnlyAddingCreatesAnArchive) {
+  const std::string no_such = "Couldn't open 'data.krf': no such file !\n";
+  const std::string not_regular = "Couldn't open 'data.krf': not a regular file !\n";
+  const std::string dangling =
+      "creating 'data.krf'...\nCouldn't create file: 'data.krf' is a symbolic link to nothing !\n";
+  enum Stand { kNothing, kDangling, kFifo };
   const struct {
+    Stand stand;
     std::vector<std::string> args;
     std::string echo;
     std::string mask;
-    std::string action_text;
+    std::string after_summary;
+    int exit_code;
   } cases[] = {
-      {{"data", "*.bin"}, "", "*.bin", ""},
-      {{"data", "-list"}, "list, ", "", kListHead},
-      {{"-ext", "data", "*.*"}, "ext, ", "*.*", ""},
-      {{"data", "*.*", "-del"}, "del, ", "*.*", ""},
+      {kNothing, {"data", "*.bin"}, "", "*.bin", Creating("data.krf") + Finish(0), 0},
+      {kNothing, {"data", "-list"}, "list, ", "", no_such + kClosing, 1},
+      {kNothing, {"-ext", "data", "*.*"}, "ext, ", "*.*", no_such + kClosing, 1},
+      {kNothing, {"data", "*.*", "-del"}, "del, ", "*.*", no_such + kClosing, 1},
+      {kNothing, {"data", "-test"}, "test, ", "", no_such + kClosing, 1},
+      {kDangling, {"data", "-list"}, "list, ", "", no_such + kClosing, 1},
+      {kDangling, {"data", "*.bin"}, "", "*.bin", dangling + kClosing, 1},
+      {kFifo, {"data", "-list"}, "list, ", "", not_regular + kClosing, 1},
+      {kFifo, {"data", "-test"}, "test, ", "", not_regular + kClosing, 1},
+      {kFifo, {"data", "*.*", "-ext"}, "ext, ", "*.*", not_regular + kClosing, 1},
+      {kFifo, {"data", "*.bin"}, "", "*.bin", not_regular + kClosing, 1},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.echo);
+    SCOPED_TRACE(c.echo + c.mask + " on " + std::to_string(c.stand));
     ScratchDir dir;
-    ExpectTranscript(
-        Xkrf(c.args, dir.path()), 0,
-        Summary(c.echo, "data.krf", c.mask) + Creating("data.krf") + c.action_text + Finish(0));
-    EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), kEmptyArchive);
-    EXPECT_EQ(DirNames(dir.path()), std::vector<std::string>{"data.krf"});
+    if (c.stand == kDangling) ASSERT_EQ(symlink("nowhere/x.krf", (dir / "data.krf").c_str()), 0);
+    if (c.stand == kFifo) ASSERT_EQ(mkfifo((dir / "data.krf").c_str(), 0644), 0);
+    ExpectTranscript(Xkrf(c.args, dir.path()), c.exit_code,
+                     Summary(c.echo, "data.krf", c.mask) + c.after_summary);
+    if (c.stand == kNothing && c.exit_code == 0) {
+      EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), kEmptyArchive);
+    }
+    const std::vector<std::string> left =
+        c.stand == kNothing && c.exit_code != 0 ? std::vector<std::string>{}
+                                                : std::vector<std::string>{"data.krf"};
+    EXPECT_EQ(DirNames(dir.path()), left);
+    EXPECT_FALSE(e2e::Exists(dir / "nowhere"));
   }
 }
 
@@ -80,8 +108,8 @@ TEST(XkrfCommandLine, ArchiveThatCannotBeCreated) {
     SCOPED_TRACE(c.what);
     ScratchDir dir;
     e2e::MakeDirs(dir / "taken.krf");
-    ExpectTranscript(Xkrf({c.arg, "-list"}, dir.path()), 1,
-                     Summary("list, ", c.shown, "") + "creating '" + c.shown + "'...\n" +
+    ExpectTranscript(Xkrf({c.arg, "*.bin"}, dir.path()), 1,
+                     Summary("", c.shown, "*.bin") + "creating '" + c.shown + "'...\n" +
                          "Couldn't create file !\n" + kClosing);
     EXPECT_EQ(DirNames(dir.path()), std::vector<std::string>{"taken.krf"});
   }
@@ -110,8 +138,9 @@ TEST(XkrfCommandLine, LaterSwitchOfAGroupWins) {
     SCOPED_TRACE(c.echo);
     ScratchDir dir;
     e2e::WriteFile(dir / "a.bin", runny);
+    e2e::WriteFile(dir / "data.krf", kEmptyArchive);
     ExpectTranscript(Xkrf(c.args, dir.path()), 0,
-                     Summary(c.echo, "data.krf", "*.bin") + Creating("data.krf") + c.action_text +
+                     Summary(c.echo, "data.krf", "*.bin") + Contains(0) + c.action_text +
                          Finish(c.progressed));
     const Archive archive = LoadArchive(dir / "data.krf");
     if (c.type == 0) {

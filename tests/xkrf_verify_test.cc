@@ -155,12 +155,5 @@ TEST(XkrfVerify, DirectoryOutsideTheFileIsFatal) {
                    Summary("test, ", "pack.krf", "") + Contains(4) + kFatal + kClosing);
 }
 
-TEST(XkrfVerify, MissingArchiveIsCreatedEmptyAndPasses) {
-  e2e::ScratchDir dir;
-  ExpectTranscript(Xkrf({"none", "-test"}, dir.path()), 0,
-                   Summary("test, ", "none.krf", "") + Creating("none.krf") + Tally(0, 0) +
-                       Finish(0));
-}
-
 }  // namespace
 }  // namespace xkrf_test

@@ -112,6 +112,11 @@ bool MakeDirectory(const std::string& path);
 
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
+bool IsSymbolicLink(const std::string& path);
+
+// The file `path` leads to, symbolic links followed (an absolute path), or
+// `path` itself when that cannot be worked out.
+std::string FileBehind(const std::string& path);
 
 // The directory part of a host path, with its final '/', or "" when the path
 // has none.

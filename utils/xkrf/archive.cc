@@ -5,13 +5,17 @@
 
 #include "host/byteorder.h"
 #include "host/dir_search.h"
+#include "host/temp_file.h"
 
 namespace xkrf {
 
 namespace {
 
-constexpr char kTempName[] = "xkrf1308.$$$";
 constexpr size_t kCopyChunk = 1 << 20;
+// Bounds the retries of opening the archive and of making the temporary
+// file, which only another run's rename or creation at the same instant
+// (or someone planting names on purpose) can make necessary.
+constexpr int kOpenAttempts = 100;
 
 std::vector<uint8_t> EncodeDirectory(const std::vector<krfdir_t>& dir) {
   std::vector<uint8_t> bytes(dir.size() * krf::kDirEntrySize);
@@ -61,8 +65,12 @@ void LockArchive(RunState* st, host::File* f) {
 
 void OpenArchive(RunState* st) {
   const std::string& shown = st->settings.name[0];
+  // Only adding makes a new archive: a misspelt name must not pass silently.
+  const bool may_create = st->settings.action == kAdd;
   st->krf_path = host::ResolvePath(shown);
-  for (;;) {
+  // Each pass either opens the archive or finds out why not; only a file
+  // that another run renamed over or created meanwhile sends it round again.
+  for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     host::File f;
     if (f.Open(st->krf_path, st->read_only ? host::File::Mode::kRead
                                             : host::File::Mode::kReadWrite)) {
@@ -71,9 +79,15 @@ void OpenArchive(RunState* st) {
       // name; the lock then belongs to the old one.
       if (!f.IsAt(st->krf_path)) continue;
       st->krf = std::move(f);
+      st->krf_target = host::FileBehind(st->krf_path);
       return;
     }
-    const bool missing = errno == ENOENT;
+    const int error = errno;
+    if (error == host::kNotRegularFile) {
+      throw Fatal("Couldn't open '" + shown + "': not a regular file !\n");
+    }
+    const bool missing = error == ENOENT;
+    if (missing && !may_create) throw Fatal("Couldn't open '" + shown + "': no such file !\n");
     std::fprintf(st->out, "creating '%s'...\n", shown.c_str());
     // An archive that exists but cannot be opened (no permission, a folder)
     // is never emptied: it would be the user's data.
@@ -82,11 +96,18 @@ void OpenArchive(RunState* st) {
     krf::EncodeHeader(krf::NewHeader(), header);
     if (host::CreateNewFile(st->krf_path, header, sizeof header, &f)) {
       st->krf = std::move(f);
+      st->krf_target = host::FileBehind(st->krf_path);
       return;
     }
     if (errno != EEXIST) throw Fatal("Couldn't create file !\n");
-    // Another run created it a moment ago: open that one.
+    // Missing, yet the name exists: a symbolic link that leads nowhere. A new
+    // archive is never made through a link.
+    if (host::IsSymbolicLink(st->krf_path)) {
+      throw Fatal("Couldn't create file: '" + shown + "' is a symbolic link to nothing !\n");
+    }
+    // Otherwise another run created it a moment ago: open that one.
   }
+  throw Fatal("Couldn't open '" + shown + "': it keeps changing !\n");
 }
 
 void ReadHeader(RunState* st) {
@@ -183,43 +204,15 @@ void finish_krf(RunState* st) {
   if (st->need_upd) update_krf(st);
 }
 
-namespace {
-
-// The compaction's temporary file: open, locked, and removed again unless
-// it was renamed over the archive.
-class TempFile {
- public:
-  explicit TempFile(std::string path) : path_(std::move(path)) {}
-  ~TempFile() {
-    if (file_.is_open() && !renamed_ && file_.IsAt(path_)) ::remove(path_.c_str());
-  }
-  bool Open() {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      if (!file_.Open(path_, host::File::Mode::kOpenOrCreate)) return false;
-      if (!file_.Lock(true, true)) return false;
-      // A concurrent compaction in this folder may have renamed the file we
-      // locked over its own archive.
-      if (file_.IsAt(path_)) return file_.Truncate(0);
-    }
-    return false;
-  }
-  host::File& file() { return file_; }
-  const std::string& path() const { return path_; }
-  void MarkRenamed() { renamed_ = true; }
-
- private:
-  std::string path_;
-  host::File file_;
-  bool renamed_ = false;
-};
-
-}  // namespace
-
 void update_krf(RunState* st) {
   std::fputs("Updating files......\n", st->out);
   ShowProgress(st);
-  TempFile tmp(host::HostDirName(st->krf_path) + kTempName);
-  if (!tmp.Open()) throw Fatal("Cannot create update file !!\n");
+  // The compacted archive replaces the file the archive's name leads to:
+  // through a symbolic link, the link stays and its target is replaced.
+  host::TempFile tmp;
+  if (!tmp.Create(host::HostDirName(st->krf_target), krf::kTempName, st->krf, kOpenAttempts)) {
+    throw Fatal("Cannot create update file !!\n");
+  }
 
   host::BufferedWriter writer(&tmp.file(), kCopyChunk);
   uint8_t header_bytes[krf::kHeaderSize];
@@ -241,6 +234,7 @@ void update_krf(RunState* st) {
       test(st->krf.ReadExactAt(e.Ofs + done, chunk.data(), n));
       writer.Write(chunk.data(), n);
       done += static_cast<int64_t>(n);
+      ShowProgress(st);
     }
     pos += e.Size;
     kept.push_back(moved);
@@ -256,8 +250,9 @@ void update_krf(RunState* st) {
   krf::EncodeHeader(compacted, header_bytes);
   test(tmp.file().WriteAt(0, header_bytes, sizeof header_bytes));
   test(tmp.file().Sync());
-  test(host::ReplaceFile(tmp.path(), st->krf_path));
-  tmp.MarkRenamed();
+  // Only the archive this run read and locked is replaced.
+  test(st->krf.IsAt(st->krf_target));
+  test(tmp.ReplaceOver(st->krf_target));
   st->krf.Close();
 }
 

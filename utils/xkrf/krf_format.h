@@ -37,6 +37,11 @@ inline constexpr int32_t kLive = 0x100;
 inline constexpr int32_t kMethodNone = 0x001;
 inline constexpr int32_t kMethodRle = 0x002;
 
+// The name under which a compaction builds the new archive, in the
+// archive's own folder. Adding never stores a file of this name: it can only
+// be the leftover of a compaction that was stopped.
+inline constexpr char kTempName[] = "xkrf1308.$$$";
+
 // Largest offset or length the 32-bit fields can hold.
 inline constexpr int64_t kMaxOffset = 0x7FFFFFFF;
 

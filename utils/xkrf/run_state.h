@@ -73,7 +73,8 @@ struct RunState {
   // into a pipe or a file the same bytes go in large writes.
   bool interactive = false;
 
-  std::string krf_path;  // the archive as found on the host
+  std::string krf_path;    // the archive as found on the host
+  std::string krf_target;  // the file krf_path leads to, symbolic links followed
   host::File krf;
   bool read_only = false;
   krfheader_t header;
