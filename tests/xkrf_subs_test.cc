@@ -65,7 +65,7 @@ TEST(XkrfSubdirs, WalkStartsInTheMaskDirectory) {
   e2e::WriteFile(dir / ("Gfx/Sub/" + fits), ContentFor(fits));
   e2e::WriteFile(dir / ("Gfx/Sub/" + too_long), ContentFor(too_long));
 
-  ExpectTranscript(Xkrf({"data", "-subs", "gfx/*.pcx"}, dir.path()), 0,
+  ExpectTranscript(Xkrf({"data", "-subs", "gfx/*.pcx"}, dir.path()), 2,
                    Summary("subs, ", "data.krf", "gfx\\*.pcx", "gfx\\") + Creating("data.krf") +
                        Adding("gfx\\a.pcx") + Entering("Sub") + Adding("b.pcx") + Adding(fits) +
                        "skipping 'gfx\\Sub\\" + too_long +

@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <cinttypes>
+#include <unordered_map>
 #include <utility>
 
 #include "host/dir_search.h"
 #include "mixed/mixed.h"
 #include "xkrf/archive.h"
+#include "xkrf/entry_path.h"
 
 namespace xkrf {
 
@@ -19,9 +21,9 @@ constexpr int64_t kChunk = 1 << 20;
 // written: the planned sizes bound how far new data can reach, which decides
 // where the directory is safe meanwhile.
 struct AddStep {
-  enum Kind { kFile, kEnter, kLeave, kNote };
+  enum Kind { kFile, kEnter, kLeave, kNote, kSkip };
   Kind kind;
-  std::string text;     // kEnter, kLeave: the folder's name; kNote: the message
+  std::string text;     // kEnter, kLeave: the folder's name; kNote, kSkip: the message
   std::string fs_path;  // kFile: the file on the host
   std::string stored;   // kFile: the entry's name
   std::string shown;    // kFile: the name in the "adding" line
@@ -30,7 +32,8 @@ struct AddStep {
 
 class Planner {
  public:
-  explicit Planner(const RunState& st) : st_(st) {
+  explicit Planner(const RunState& st)
+      : st_(st), rle_(st.settings.compress == mixed::kCompressRle) {
     st.krf.Identity(&archive_device_, &archive_inode_);
   }
 
@@ -42,40 +45,71 @@ class Planner {
         const std::string sub = fs_dir + e.name + "/";
         std::vector<host::DirEntry> below;
         if (!host::ListDirectory(sub, &below)) {
-          Note("Cannot read sub-directory '" + e.name + "', skipping !\n");
+          Add(AddStep::kSkip, "Cannot read sub-directory '" + e.name + "', skipping !\n");
           continue;
         }
-        steps_.push_back({AddStep::kEnter, e.name, "", "", "", 0});
+        Add(AddStep::kEnter, e.name);
         Walk(sub, prefix + e.name + "\\", level + 1, pattern, below);
-        steps_.push_back({AddStep::kLeave, e.name, "", "", "", 0});
+        Add(AddStep::kLeave, e.name);
         continue;
       }
       if (!host::WildcardMatch(pattern, e.name)) continue;
+      // What a stopped compaction left behind is never the user's data.
+      if (host::EqualsIgnoreCase(e.name, krf::kTempName)) continue;
       const std::string lower = host::AsciiLower(e.name);
-      const std::string stored = prefix + lower;
+      std::string dropped;
+      const std::string stored = StoredName(prefix + lower, &dropped);
+      if (!dropped.empty() && !told_dropped_) {
+        Add(AddStep::kNote, "stripping leading '" + dropped + "' from stored names...\n");
+        told_dropped_ = true;
+      }
+      const std::string fs_path = fs_dir + e.name;
+      const auto taken = planned_.find(stored);
       if (stored.size() > krf::kMaxNameLength) {
-        Note("skipping '" + stored + "': stored name longer than 63 characters !\n");
+        Add(AddStep::kSkip, "skipping '" + stored + "': stored name longer than 63 characters !\n");
       } else if (e.device == archive_device_ && e.inode == archive_inode_) {
-        Note("skipping '" + stored + "': it is the archive itself !\n");
-      } else if (FurthestWrite(st_, reach_ + e.size, files_ + 1) > krf::kMaxOffset) {
-        Note("skipping '" + stored + "': the archive would grow beyond 2 GiB !\n");
+        Add(AddStep::kNote, "skipping '" + stored + "': it is the archive itself !\n");
+      } else if (e.size == 0) {
+        // The format has no empty entry.
+        Add(AddStep::kSkip, "skipping '" + stored + "': empty file !\n");
+      } else if (taken != planned_.end()) {
+        Add(AddStep::kSkip, "skipping '" + fs_path + "': stored under the same name as '" +
+                                taken->second + "' !\n");
+      } else if (TooLarge(e.size)) {
+        Add(AddStep::kSkip, "skipping '" + stored + "': the archive would grow beyond 2 GiB !\n");
       } else {
-        steps_.push_back({AddStep::kFile, "", fs_dir + e.name, stored,
-                          level == 0 ? stored : lower, e.size});
+        planned_.emplace(stored, fs_path);
+        steps_.push_back({AddStep::kFile, "", fs_path, stored, level == 0 ? stored : lower, e.size});
         reach_ += e.size;
         ++files_;
       }
     }
   }
 
-  std::vector<AddStep>& steps() { return steps_; }
+  const std::vector<AddStep>& steps() const { return steps_; }
   int64_t reach() const { return reach_; }
+  int64_t files() const { return files_; }
 
  private:
-  void Note(std::string text) { steps_.push_back({AddStep::kNote, std::move(text), "", "", "", 0}); }
+  void Add(AddStep::Kind kind, std::string text) {
+    steps_.push_back({kind, std::move(text), "", "", "", 0});
+  }
+
+  // Stored as it is, a file takes its whole length in the archive; encoded it
+  // may take far less, which only encoding tells (single_add checks while it
+  // writes). Either way its length must fit the entry's 32-bit field.
+  bool TooLarge(int64_t size) const {
+    if (size > krf::kMaxOffset) return true;
+    return !rle_ && st_.last_pos + reach_ + size > DataLimit(st_, files_ + 1);
+  }
 
   const RunState& st_;
+  const bool rle_;
   std::vector<AddStep> steps_;
+  // Names stored by this run, with the file each came from: a second file
+  // of the same stored name would silently replace the first.
+  std::unordered_map<std::string, std::string> planned_;
+  bool told_dropped_ = false;
   int64_t reach_ = 0;  // the sum of the planned files' lengths
   int64_t files_ = 0;
   uint64_t archive_device_ = 0;
@@ -88,9 +122,12 @@ class Planner {
 // that refers to them is written.
 class Appender {
  public:
-  Appender(host::File* file, int64_t pos) : file_(file), flushed_end_(pos) {}
+  // Data may reach up to `limit` (DataLimit), never beyond.
+  Appender(host::File* file, int64_t pos, int64_t limit)
+      : file_(file), flushed_end_(pos), limit_(limit) {}
 
   int64_t end() const { return flushed_end_ + static_cast<int64_t>(used_); }
+  bool Fits(size_t n) const { return end() + static_cast<int64_t>(n) <= limit_; }
 
   void Write(const uint8_t* data, size_t n) {
     if (buffer_.size() - used_ < n) Flush();
@@ -122,6 +159,7 @@ class Appender {
  private:
   host::File* file_;
   int64_t flushed_end_;
+  int64_t limit_;
   std::vector<uint8_t> buffer_ = std::vector<uint8_t>(kChunk);
   size_t used_ = 0;
 };
@@ -129,7 +167,7 @@ class Appender {
 // Buffers reused from file to file, so memory stays bounded whatever the
 // files' sizes and fresh pages are not touched for every file.
 struct AddBuffers {
-  explicit AddBuffers(RunState* st) : out(&st->krf, st->last_pos) {}
+  AddBuffers(RunState* st, int64_t limit) : out(&st->krf, st->last_pos, limit) {}
   std::vector<uint8_t> chunk = std::vector<uint8_t>(kChunk);
   std::vector<uint8_t> encoded = std::vector<uint8_t>(mixed::RleEncoder::MaxOutput(kChunk));
   Appender out;
@@ -147,26 +185,33 @@ size_t NextPiece(const host::File& input, int64_t offset, int64_t limit, AddBuff
   return got;
 }
 
+// What the store functions return when the block would pass the data limit.
+constexpr int64_t kBeyondLimit = -2;
+
 // Copies the file into the archive as it is, reading at most `limit` bytes.
-// Returns the count copied.
-int64_t StoreRaw(const host::File& input, int64_t limit, AddBuffers* buffers, size_t preloaded) {
+// Returns the count copied, or kBeyondLimit.
+int64_t StoreRaw(RunState* st, const host::File& input, int64_t limit, AddBuffers* buffers,
+                 size_t preloaded) {
   int64_t done = 0;
   while (done < limit) {
     const size_t got = NextPiece(input, done, limit, buffers, &preloaded);
     if (got == 0) break;
+    if (!buffers->out.Fits(got)) return kBeyondLimit;
     buffers->out.Write(buffers->chunk.data(), got);
     done += static_cast<int64_t>(got);
+    ShowProgress(st);
   }
   return done;
 }
 
 // Encodes the file straight into the archive. Returns the encoded length, or
 // -1 as soon as it is clear that the encoded form cannot end up shorter than
-// the file; nothing is ever written at or beyond the block's start + limit.
-// `*raw_length` receives the count of file bytes read, `*still_loaded` the
-// count of them still in the chunk buffer from the file's start.
-int64_t StoreRle(const host::File& input, int64_t limit, AddBuffers* buffers, size_t preloaded,
-                 int64_t* raw_length, size_t* still_loaded) {
+// the file (nothing is ever written at or beyond the block's start +
+// limit), or kBeyondLimit. `*raw_length` receives the count of file bytes
+// read, `*still_loaded` the count of them still in the chunk buffer from the
+// file's start.
+int64_t StoreRle(RunState* st, const host::File& input, int64_t limit, AddBuffers* buffers,
+                 size_t preloaded, int64_t* raw_length, size_t* still_loaded) {
   mixed::RleEncoder encoder;
   int64_t read = 0, written = 0;
   int pieces = 0;
@@ -185,15 +230,20 @@ int64_t StoreRle(const host::File& input, int64_t limit, AddBuffers* buffers, si
     // The file read so far is at most `limit` long: output that reaches
     // `limit` can no longer be shorter.
     if (written + static_cast<int64_t>(produced) >= limit) return -1;
+    if (!buffers->out.Fits(produced)) return kBeyondLimit;
     buffers->out.Write(encoded, produced);
     written += static_cast<int64_t>(produced);
+    ShowProgress(st);
     if (got == 0) break;
   }
   *raw_length = read;
   return written < read ? written : -1;
 }
 
-void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* buffers) {
+// Stores the file behind the data and describes it in `*entry`. False when
+// its block would take the archive beyond what the header's offsets reach:
+// the file is then skipped and nothing of it kept.
+bool single_add(RunState* st, const AddStep& step, krfdir_t* entry, AddBuffers* buffers) {
   std::fprintf(st->out, "adding '%s'", step.shown.c_str());
   ShowProgress(st);
   host::File input;
@@ -207,58 +257,66 @@ void single_add(RunState* st, const AddStep& step, size_t dir_num, AddBuffers* b
                                      static_cast<size_t>(std::min(step.size, kChunk)), &first) &&
        first > 0);
 
-  krfdir_t& entry = st->dir[dir_num];
-  entry = krfdir_t{};
-  krf::SetName(&entry, step.stored);
-  entry.Ofs = static_cast<int32_t>(st->last_pos);
+  *entry = krfdir_t{};
+  krf::SetName(entry, step.stored);
+  entry->Ofs = static_cast<int32_t>(st->last_pos);
   int64_t raw_length = 0;
   int64_t size = -1;
   if (st->settings.compress == mixed::kCompressRle) {
     std::fputs(", encoding RLE...", st->out);
     ShowProgress(st);
     size_t still_loaded = 0;
-    size = StoreRle(input, step.size, buffers, first, &raw_length, &still_loaded);
+    size = StoreRle(st, input, step.size, buffers, first, &raw_length, &still_loaded);
     if (size < 0) buffers->out.Rewind(st->last_pos);
     // A file read in one piece is still in the buffer for storing as is.
     first = still_loaded;
   }
   if (size >= 0) {
-    entry.Type = krf::kMethodRle;
-  } else {
-    raw_length = StoreRaw(input, step.size, buffers, first);
-    test(raw_length > 0);
+    entry->Type = krf::kMethodRle;
+  } else if (size != kBeyondLimit) {
+    // Encoding did not pay: the stored block is the file itself.
+    raw_length = StoreRaw(st, input, step.size, buffers, first);
     size = raw_length;
-    entry.Type = krf::kMethodNone;
+    entry->Type = krf::kMethodNone;
   }
-  entry.RawLen = static_cast<int32_t>(raw_length);
-  entry.Size = static_cast<int32_t>(size);
+  if (size == kBeyondLimit) {
+    buffers->out.Rewind(st->last_pos);
+    std::fputs("\n", st->out);
+    Skip(st, "skipping '" + step.stored + "': the archive would grow beyond 2 GiB !\n");
+    return false;
+  }
+  test(raw_length > 0);
+  entry->RawLen = static_cast<int32_t>(raw_length);
+  entry->Size = static_cast<int32_t>(size);
   st->last_pos += size;
-  entry.Type |= krf::kLive;
+  entry->Type |= krf::kLive;
   std::fputs("\n", st->out);
+  return true;
 }
 
 void AddFile(RunState* st, const AddStep& step, AddBuffers* buffers) {
-  size_t dir_num = st->dir.size();
   const auto found = st->live_index.find(step.stored);
-  if (found == st->live_index.end()) {
-    st->live_index.emplace(step.stored, dir_num);
-    st->dir.emplace_back();
-  } else {
-    st->need_upd = true;
-    krfdir_t& old = st->dir[found->second];
-    if (old.Size > step.size) {
-      // The new data may not fit the old block: the old entry is flagged and
-      // the file takes a new slot at the end.
-      old.Type &= ~krf::kLive;
-      found->second = dir_num;
-      st->dir.emplace_back();
-    } else {
-      dir_num = found->second;
-    }
-  }
+  krfdir_t entry;
+  if (!single_add(st, step, &entry, buffers)) return;
   st->dir_changed = true;
-  single_add(st, step, dir_num, buffers);
   ++st->progressed;
+  if (found == st->live_index.end()) {
+    st->live_index.emplace(step.stored, st->dir.size());
+    st->dir.push_back(entry);
+    return;
+  }
+  st->need_upd = true;
+  krfdir_t& old = st->dir[found->second];
+  // Where the new data may not fit the old block (judged by the file's
+  // length, before encoding), the old entry is flagged and the file takes a
+  // new slot at the end.
+  if (old.Size <= step.size) {
+    old = entry;
+    return;
+  }
+  old.Type &= ~krf::kLive;
+  found->second = st->dir.size();
+  st->dir.push_back(entry);
 }
 
 }  // namespace
@@ -271,8 +329,11 @@ void add(RunState* st) {
   Planner planner(*st);
   if (host::ListDirectory(top, &entries)) planner.Walk(top, s.mask_path, 0, pattern, entries);
 
-  ProtectDirectory(st, planner.reach());
-  AddBuffers buffers(st);
+  // New data stops at the limit; the directory copy goes beyond what it can
+  // reach.
+  const int64_t limit = DataLimit(*st, planner.files());
+  ProtectDirectory(st, std::min(planner.reach(), std::max<int64_t>(0, limit - st->last_pos)));
+  AddBuffers buffers(st, limit);
   for (const AddStep& step : planner.steps()) {
     switch (step.kind) {
       case AddStep::kEnter:
@@ -283,6 +344,9 @@ void add(RunState* st) {
         break;
       case AddStep::kNote:
         std::fputs(step.text.c_str(), st->out);
+        break;
+      case AddStep::kSkip:
+        Skip(st, step.text);
         break;
       case AddStep::kFile:
         AddFile(st, step, &buffers);

@@ -150,12 +150,14 @@ void read_dir(RunState* st) {
   }
 }
 
-int64_t FurthestWrite(const RunState& st, int64_t reach, int64_t extra_entries) {
+int64_t DataLimit(const RunState& st, int64_t extra_entries) {
   const int64_t current = DirBytes(st.disk.header.DirEntries);
   const int64_t final_dir = DirBytes(static_cast<int64_t>(st.dir.size()) + extra_entries);
-  const int64_t copy_at = std::max(st.last_pos + reach, st.disk.file_size);
-  const int64_t final_end = st.last_pos + reach + final_dir;
-  return std::max(copy_at + current, final_end) + final_dir;
+  // Past the data go, at worst, the copy of the current directory (behind
+  // the data or the file's end) and the final directory twice (staged
+  // behind both, then in its place); every offset must fit the header.
+  if (st.disk.file_size + current + final_dir > krf::kMaxOffset) return st.last_pos;
+  return krf::kMaxOffset - final_dir - std::max(current, final_dir);
 }
 
 void ProtectDirectory(RunState* st, int64_t reach) {

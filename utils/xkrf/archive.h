@@ -22,9 +22,10 @@ void read_dir(RunState* st);
 // beyond the range and the header pointed at the copy.
 void ProtectDirectory(RunState* st, int64_t reach);
 
-// The highest end of any range ProtectDirectory and finish_krf may write when
-// `reach` more bytes of data and `extra_entries` more entries are added.
-int64_t FurthestWrite(const RunState& st, int64_t reach, int64_t extra_entries);
+// The offset that new data may reach at most when `extra_entries` more
+// entries are added, so that ProtectDirectory and finish_krf write nothing
+// beyond what the header's 32-bit offsets can point at.
+int64_t DataLimit(const RunState& st, int64_t extra_entries);
 
 // Writes the directory behind the data and the header, and compacts the
 // archive when entries were deleted or superseded. Nothing is written when

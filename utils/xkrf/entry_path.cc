@@ -1,5 +1,7 @@
 #include "xkrf/entry_path.h"
 
+#include <algorithm>
+
 namespace xkrf {
 
 namespace {
@@ -36,6 +38,20 @@ EntryPath ResolveEntryPath(std::string_view name) {
     if (!part.empty() && part != ".") path.parts.emplace_back(part);
   }
   return path;
+}
+
+std::string StoredName(std::string_view name, std::string* dropped) {
+  size_t start = 0;
+  if (name.size() >= 2 && name[1] == ':' && IsLetter(name[0])) start = 2;
+  size_t level = start;
+  for (size_t i = start; i <= name.size(); ++i) {
+    if (i < name.size() && !IsSeparator(name[i])) continue;
+    if (name.substr(level, i - level) == "..") start = std::min(i + 1, name.size());
+    level = i + 1;
+  }
+  while (start < name.size() && IsSeparator(name[start])) ++start;
+  *dropped = std::string(name.substr(0, start));
+  return std::string(name.substr(start));
 }
 
 std::string EntryPathProblem(std::string_view name) {

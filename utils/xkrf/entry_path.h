@@ -19,6 +19,12 @@ struct EntryPath {
 
 EntryPath ResolveEntryPath(std::string_view name);
 
+// The name adding stores for the path `name`: without what would lead out
+// of the folder it is extracted into (a drive prefix, everything up to and
+// including its last ".." level, then leading separators), as archivers
+// drop them. `*dropped` receives the part taken off, "" when none.
+std::string StoredName(std::string_view name, std::string* dropped);
+
 // Why a name does not extract to where it says, or "" when it does.
 std::string EntryPathProblem(std::string_view name);
 

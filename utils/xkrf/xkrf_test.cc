@@ -137,23 +137,25 @@ TEST(EntryPath, LevelsBelowTheWorkingDirectory) {
     const char* name;
     std::vector<std::string> parts;
     bool rerooted;
+    const char* stored;  // what adding stores for this path
   };
   const Case cases[] = {
-      {"a.pcx", {"a.pcx"}, false},
-      {"gfx\\sub\\a.pcx", {"gfx", "sub", "a.pcx"}, false},
-      {"gfx/sub\\a.pcx", {"gfx", "sub", "a.pcx"}, false},  // '/' separates too
-      {"gfx\\\\.\\a.pcx", {"gfx", "a.pcx"}, false},
-      {"\\root.bin", {"root.bin"}, true},
-      {"/root.bin", {"root.bin"}, true},
-      {"c:\\drive.bin", {"drive.bin"}, true},
-      {"c:drive.bin", {"drive.bin"}, true},
-      {"..\\evil.bin", {}, false},
-      {"a\\..\\b.bin", {}, false},
-      {"./../up.bin", {}, false},
-      {"gfx\\", {}, false},
-      {"gfx\\.", {}, false},
-      {"", {}, false},
-      {"c:", {}, true},
+      {"a.pcx", {"a.pcx"}, false, "a.pcx"},
+      {"gfx\\sub\\a.pcx", {"gfx", "sub", "a.pcx"}, false, "gfx\\sub\\a.pcx"},
+      {"gfx/sub\\a.pcx", {"gfx", "sub", "a.pcx"}, false, "gfx/sub\\a.pcx"},  // '/' separates too
+      {"gfx\\\\.\\a.pcx", {"gfx", "a.pcx"}, false, "gfx\\\\.\\a.pcx"},
+      {"\\root.bin", {"root.bin"}, true, "root.bin"},
+      {"/root.bin", {"root.bin"}, true, "root.bin"},
+      {"c:\\drive.bin", {"drive.bin"}, true, "drive.bin"},
+      {"c:drive.bin", {"drive.bin"}, true, "drive.bin"},
+      {"..\\evil.bin", {}, false, "evil.bin"},
+      {"a\\..\\b.bin", {}, false, "b.bin"},
+      {"./../up.bin", {}, false, "up.bin"},
+      {"\\..\\..\\x\\..\\y\\z.bin", {}, true, "y\\z.bin"},
+      {"gfx\\", {}, false, "gfx\\"},
+      {"gfx\\.", {}, false, "gfx\\."},
+      {"", {}, false, ""},
+      {"c:", {}, true, ""},
   };
   for (const Case& c : cases) {
     const EntryPath path = ResolveEntryPath(c.name);
@@ -162,6 +164,14 @@ TEST(EntryPath, LevelsBelowTheWorkingDirectory) {
       EXPECT_EQ(path.rerooted, c.rerooted) << c.name;
     }
     EXPECT_EQ(EntryPathProblem(c.name).empty(), !c.parts.empty() && !c.rerooted) << c.name;
+    std::string dropped;
+    const std::string stored = StoredName(c.name, &dropped);
+    EXPECT_EQ(stored, c.stored) << c.name;
+    EXPECT_EQ(dropped + stored, c.name);
+    // Whatever adding stores extracts where it says.
+    if (!ResolveEntryPath(stored).parts.empty()) {
+      EXPECT_EQ(EntryPathProblem(stored), "") << c.name;
+    }
   }
 }
 
