@@ -1,4 +1,7 @@
 // Deleting and the compaction that follows it.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "xkrf_archive.h"
 #include "xkrf_run.h"
 
@@ -134,6 +137,75 @@ TEST(XkrfDelete, RewriteGoesThroughTheArchivesDirectory) {
   EXPECT_EQ(LoadArchive(dir / "sub/data.krf").Names(),
             (std::vector<std::string>{"a.bin", "c.bin"}));
   EXPECT_EQ(DirNames(dir / "sub"), std::vector<std::string>{"data.krf"});
+}
+
+// Whatever stands at the temporary file's name is never written through or
+// waited on: the compaction removes the name and makes a fresh file. The
+// compacted archive keeps the old one's permission bits and owner, and an
+// archive reached through a symbolic link is replaced where the link leads.
+TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
+  enum Plant { kNothing, kLinkOut, kLinkNowhere, kHardLinkToArchive, kHardLinkOut, kFifo, kLeftover };
+  const struct {
+    std::string what;
+    Plant plant;
+    bool archive_is_link;
+  } cases[] = {
+      {"nothing", kNothing, false},
+      {"a link to a file outside", kLinkOut, false},
+      {"a link to nothing", kLinkNowhere, false},
+      {"a second name of the archive", kHardLinkToArchive, false},
+      {"a second name of a file outside", kHardLinkOut, false},
+      {"a FIFO", kFifo, false},
+      {"a stopped run's leftover", kLeftover, false},
+      {"nothing, archive through a link", kNothing, true},
+      {"a leftover, archive through a link", kLeftover, true},
+  };
+  const std::vector<Crafted> entries = {MakeEntry("a.bin"), MakeEntry("b.bin")};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    const std::string work = dir / "work";
+    const std::string store = c.archive_is_link ? dir / "store" : work;
+    const std::string real = store + "/data.krf";
+    const std::string temp = store + "/" + kTempName;
+    const Bytes victim = {'k', 'e', 'e', 'p'};
+    e2e::WriteFile(dir / "victim", victim);
+    e2e::WriteFile(real, BuildArchive(entries));
+    e2e::MakeDirs(work);
+    if (c.archive_is_link) ASSERT_EQ(symlink("../store/data.krf", (work + "/data.krf").c_str()), 0);
+    ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+    // Root can give the archive away; the compacted one must stay with its owner.
+    const bool as_root = geteuid() == 0;
+    if (as_root) ASSERT_EQ(chown(real.c_str(), 4321, 8765), 0);
+    switch (c.plant) {
+      case kNothing: break;
+      case kLinkOut: ASSERT_EQ(symlink((dir / "victim").c_str(), temp.c_str()), 0); break;
+      case kLinkNowhere: ASSERT_EQ(symlink((dir / "made").c_str(), temp.c_str()), 0); break;
+      case kHardLinkToArchive: ASSERT_EQ(link(real.c_str(), temp.c_str()), 0); break;
+      case kHardLinkOut: ASSERT_EQ(link((dir / "victim").c_str(), temp.c_str()), 0); break;
+      case kFifo: ASSERT_EQ(mkfifo(temp.c_str(), 0644), 0); break;
+      case kLeftover: e2e::WriteFile(temp, std::string(100, 'x')); break;
+    }
+    ExpectTranscript(Xkrf({"data", "a.bin", "-del"}, work), 0,
+                     Summary("del, ", "data.krf", "a.bin") + Contains(2) + kUpdating + Finish(1));
+    EXPECT_EQ(e2e::ReadFile(dir / "victim"), victim);
+    EXPECT_FALSE(e2e::Exists(dir / "made"));
+    EXPECT_FALSE(e2e::Exists(temp));
+    ASSERT_TRUE(IsFinishedArchive(real));
+    EXPECT_EQ(LoadArchive(real).Names(), std::vector<std::string>{"b.bin"});
+    struct stat st {};
+    ASSERT_EQ(lstat(real.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (as_root) {
+      EXPECT_EQ(st.st_uid, 4321u);
+      EXPECT_EQ(st.st_gid, 8765u);
+    }
+    if (c.archive_is_link) {
+      ASSERT_EQ(lstat((work + "/data.krf").c_str(), &st), 0);
+      EXPECT_TRUE(S_ISLNK(st.st_mode));
+    }
+  }
 }
 
 }  // namespace
