@@ -94,8 +94,8 @@ TEST(XkrfVerify, EachKindOfDamageIsNamedAndFails) {
          PutLe32(f, a.dir_ofs + 2 * kEntrySize + kOfsField, a.entries[1].ofs + 2);
        },
        "block overlaps the block of 'gfx\\b.pcx'", {1}, {"block overlaps the block of 'c.dat'"}},
-      {"deleted entry", 0, [](Bytes* f) { PatchEntry(f, 0, kTypeField, kNone); },
-       "type 0x1 is not a live entry with one method", {}, {}},
+      {"no bits at all", 0, [](Bytes* f) { PatchEntry(f, 0, kTypeField, 0); },
+       "type 0x0 is not a live entry with one method", {}, {}},
       {"two method bits", 0, [](Bytes* f) { PatchEntry(f, 0, kTypeField, kLive | kNone | kRle); },
        "type 0x103 is not a live entry with one method", {}, {}},
       {"no method bit", 0, [](Bytes* f) { PatchEntry(f, 0, kTypeField, kLive); },
@@ -144,6 +144,27 @@ TEST(XkrfVerify, EachKindOfDamageIsNamedAndFails) {
                          Finish(3));
     EXPECT_EQ(e2e::ReadFile(dir / "pack.krf"), file) << "the test action changed the archive";
   }
+}
+
+// An entry flagged deleted (a compaction cut short leaves them) is reported
+// as such, not as damage; a file without the magic is no KRF archive.
+TEST(XkrfVerify, DeletedEntriesPassAndForeignMagicFails) {
+  e2e::ScratchDir dir;
+  Bytes file = BuildArchive(SoundEntries());
+  PatchEntry(&file, 1, kTypeField, kRle);
+  e2e::WriteFile(dir / "pack.krf", file);
+  const std::string entries =
+      Testing("a.txt", "ok") + Testing("gfx\\b.pcx", "deleted") + Testing("c.dat", "ok");
+  ExpectTranscript(Xkrf({"pack", "-test"}, dir.path()), 0,
+                   Summary("test, ", "pack.krf", "") + Contains(3) + entries +
+                       "3 entries tested, 2 sound, 0 damaged, 1 deleted\n" + Finish(3));
+
+  std::copy_n("XXXXX", 5, file.begin());
+  e2e::WriteFile(dir / "pack.krf", file);
+  ExpectTranscript(Xkrf({"pack", "-test"}, dir.path()), 1,
+                   Summary("test, ", "pack.krf", "") + Contains(3) +
+                       "testing header... FAILED: no 'KelRF' magic\n" + entries +
+                       "3 entries tested, 2 sound, 0 damaged, 1 deleted\n" + Finish(3));
 }
 
 TEST(XkrfVerify, DirectoryOutsideTheFileIsFatal) {
