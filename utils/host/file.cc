@@ -40,7 +40,6 @@ bool File::Open(const std::string& path, Mode mode) {
     case Mode::kReadWrite: flags |= O_RDWR; break;
     case Mode::kCreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     case Mode::kCreateExclusive: flags |= O_RDWR | O_CREAT | O_EXCL; break;
-    case Mode::kOpenOrCreate: flags |= O_RDWR | O_CREAT; break;
   }
   do {
     fd_ = ::open(path.c_str(), flags, 0666);
@@ -270,22 +269,6 @@ std::string FileBehind(const std::string& path) {
 std::string HostDirName(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-bool SyncDirectory(const std::string& dir) {
-  const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  const int rc = ::fsync(fd);
-  ::close(fd);
-  return rc == 0;
-}
-
-bool ReplaceFile(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return false;
-  // The rename is done either way; a directory that cannot be synced (some
-  // file systems refuse) does not undo it.
-  SyncDirectory(HostDirName(to));
-  return true;
 }
 
 }  // namespace host

@@ -23,7 +23,6 @@ class File {
     kReadWrite,       // existing file, read and write, never created
     kCreateTruncate,  // create or empty, write only
     kCreateExclusive, // create a new file, read and write; fails if it exists
-    kOpenOrCreate,    // read and write, created when missing, never emptied
   };
 
   File() = default;
@@ -121,12 +120,5 @@ std::string FileBehind(const std::string& path);
 // The directory part of a host path, with its final '/', or "" when the path
 // has none.
 std::string HostDirName(const std::string& path);
-
-// Renames `from` over `to` in one step (the old file stays under its name
-// until the new one replaces it) and makes the rename durable.
-bool ReplaceFile(const std::string& from, const std::string& to);
-
-// Makes a directory's entries (creations, renames) durable.
-bool SyncDirectory(const std::string& dir);
 
 }  // namespace host
