@@ -56,7 +56,7 @@ TEST(XkrfCommandLine, OnlyAddingCreatesAnArchive) {
   const std::string not_regular = "Couldn't open 'data.krf': not a regular file !\n";
   const std::string dangling =
       "creating 'data.krf'...\nCouldn't create file: 'data.krf' is a symbolic link to nothing !\n";
-  enum Stand { kNothing, kDangling, kFifo };
+  enum Stand { kNothing, kDangling, kFifo, kFolder };
   const struct {
     Stand stand;
     std::vector<std::string> args;
@@ -76,12 +76,15 @@ TEST(XkrfCommandLine, OnlyAddingCreatesAnArchive) {
       {kFifo, {"data", "-test"}, "test, ", "", not_regular + kClosing, 1},
       {kFifo, {"data", "*.*", "-ext"}, "ext, ", "*.*", not_regular + kClosing, 1},
       {kFifo, {"data", "*.bin"}, "", "*.bin", not_regular + kClosing, 1},
+      {kFolder, {"data", "-list"}, "list, ", "",
+       "Couldn't open 'data.krf': Is a directory !\n" + std::string(kClosing), 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.echo + c.mask + " on " + std::to_string(c.stand));
     ScratchDir dir;
     if (c.stand == kDangling) ASSERT_EQ(symlink("nowhere/x.krf", (dir / "data.krf").c_str()), 0);
     if (c.stand == kFifo) ASSERT_EQ(mkfifo((dir / "data.krf").c_str(), 0644), 0);
+    if (c.stand == kFolder) e2e::MakeDirs(dir / "data.krf");
     ExpectTranscript(Xkrf(c.args, dir.path()), c.exit_code,
                      Summary(c.echo, "data.krf", c.mask) + c.after_summary);
     if (c.stand == kNothing && c.exit_code == 0) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "host/byteorder.h"
 #include "host/dir_search.h"
@@ -87,7 +88,10 @@ void OpenArchive(RunState* st) {
       throw Fatal("Couldn't open '" + shown + "': not a regular file !\n");
     }
     const bool missing = error == ENOENT;
-    if (missing && !may_create) throw Fatal("Couldn't open '" + shown + "': no such file !\n");
+    if (!may_create) {
+      throw Fatal("Couldn't open '" + shown + "': " +
+                  (missing ? std::string("no such file") : std::strerror(error)) + " !\n");
+    }
     std::fprintf(st->out, "creating '%s'...\n", shown.c_str());
     // An archive that exists but cannot be opened (no permission, a folder)
     // is never emptied: it would be the user's data.
