@@ -5,11 +5,24 @@ namespace host {
 
 bool StdinIsTerminal();
 
-// Waits for one key press without echo when standard input is a terminal,
-// and always gives the terminal its mode back, also when the wait ends by a
-// signal. The interrupt key (normally Ctrl-C) still interrupts: the mode is
-// restored first, then the process receives SIGINT. When standard input is
-// not a terminal nothing is read and the call returns at once.
+// Waits for one key press without echo, but only when someone watches:
+// standard input and standard output both terminals. Otherwise (input from
+// a file, output into a pipe such as `xkrf mod -list | grep x`) nothing is
+// read and the call returns at once.
+//
+// The terminal always gets its mode back:
+// - when the wait ends by a key; the interrupt key (normally Ctrl-C) still
+//   interrupts: the mode is restored first, then the process receives SIGINT;
+// - when a signal from outside ends the process (SIGINT, SIGTERM, SIGHUP,
+//   SIGALRM, SIGUSR1, SIGPIPE, the real-time signals, ... every signal that
+//   ends a process by default and can be caught): the mode is restored, then
+//   the process ends by the same signal, so its parent sees the same status;
+// - while a stop signal (SIGTSTP, SIGTTIN, SIGTTOU) holds the process: the
+//   mode is restored before it stops, and the wait's mode taken again (from
+//   the terminal's mode at that time) when it continues in the foreground.
+// Only signals whose action is the default one are taken over, and only for
+// the wait: a signal the process inherited as ignored stays ignored, and the
+// previous actions are back when the call returns.
 void WaitForKey();
 
 }  // namespace host

@@ -14,7 +14,11 @@ constexpr char kHeads[] =
     "Filename                               Size      Encode      Packed     Saved\n"
     "-----------------------------------------------------------------------------\n";
 
+// A key wait between pages, only where someone reads them: the output is a
+// terminal (host::WaitForKey also asks standard input and output). Into a
+// pipe or a file the listing runs through without flushing per page.
 void WaitForKey(RunState* st) {
+  if (!st->interactive) return;
   std::fflush(st->out);
   host::WaitForKey();
 }
