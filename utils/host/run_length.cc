@@ -1,11 +1,53 @@
 #include "host/run_length.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <iterator>
+
+#include "host/run_length_kernels.h"
 
 namespace host {
 
 namespace {
+
+// Widest first.
+const rle::Kernels* const kAllKernels[] = {
+#if defined(__x86_64__)
+    &rle::kAvx512Kernels,
+    &rle::kSsse3Kernels,
+    &rle::kSse2Kernels,
+#endif
+    &rle::kScalarKernels,
+};
+
+bool Runs(const rle::Kernels& k) {
+#if defined(__x86_64__)
+  __builtin_cpu_init();
+  if (&k == &rle::kAvx512Kernels) {
+    return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+           __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2") &&
+           __builtin_cpu_supports("popcnt");
+  }
+  if (&k == &rle::kSsse3Kernels) {
+    return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
+  }
+#endif
+  (void)k;
+  return true;
+}
+
+std::atomic<const rle::Kernels*> active_kernels{nullptr};
+
+const rle::Kernels& Active() {
+  const rle::Kernels* k = active_kernels.load(std::memory_order_relaxed);
+  if (k == nullptr) {
+    k = *std::find_if(std::begin(kAllKernels), std::end(kAllKernels),
+                      [](const rle::Kernels* c) { return Runs(*c); });
+    active_kernels.store(k, std::memory_order_relaxed);
+  }
+  return *k;
+}
 
 using words::FirstByte;
 using words::Load64;
@@ -77,8 +119,20 @@ size_t ExtendRun(const uint8_t* p, size_t i, size_t n, int byte, int* length) {
 }
 
 size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open) {
-  uint8_t* o = out;
-  size_t i = 0;
+  const rle::EncodeProgress done = Active().encode(p, n, out);
+  uint8_t* o = out + done.out;
+  size_t i = done.in;
+  if (done.pending > 0) {
+    // The kernel stopped inside a run, which p[i] continues.
+    int length = done.pending;
+    const auto byte = p[i];
+    i = ExtendRun(p, i, n, byte, &length);
+    if (open != nullptr && i == n && length < kLongestRun) {
+      *open = {byte, length};
+      return static_cast<size_t>(o - out);
+    }
+    o = PutRun(o, byte, length);
+  }
   while (i < n) {
     // The last byte always starts a run: its right neighbour is not here.
     const size_t end = RunStart(p, i, n - 1);
@@ -95,6 +149,34 @@ size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open) {
     o = PutRun(o, byte, length);
   }
   return static_cast<size_t>(o - out);
+}
+
+size_t DecodeUnits(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* consumed) {
+  return Active().decode(p, n, out, room, consumed);
+}
+
+uint64_t ScanUnits(const uint8_t* p, size_t n, size_t* consumed) {
+  return Active().scan(p, n, consumed);
+}
+
+std::vector<std::string> RunLengthPaths() {
+  std::vector<std::string> paths;
+  for (const rle::Kernels* k : kAllKernels) {
+    if (Runs(*k)) paths.emplace_back(k->name);
+  }
+  return paths;
+}
+
+std::string RunLengthPath() { return Active().name; }
+
+bool UseRunLengthPath(std::string_view path) {
+  for (const rle::Kernels* k : kAllKernels) {
+    if (k->name == path && Runs(*k)) {
+      active_kernels.store(k, std::memory_order_relaxed);
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace host

@@ -7,6 +7,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace host {
 
@@ -59,5 +62,29 @@ inline uint8_t* PutRun(uint8_t* o, int byte, int length) {
 // run shorter than kLongestRun is not written but left in `*open`, since
 // the next piece of a longer input may continue it.
 size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open);
+
+// Decodes whole units from the start of the stream p[0..n), which must be a
+// unit boundary, into `out` without writing past out + room. Returns the
+// count written and sets `*consumed` to the unit boundary where it stopped:
+// it may stop early (near the end of the input or of the room), and the
+// caller decodes the rest one unit at a time.
+size_t DecodeUnits(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* consumed);
+
+// The decoded length of the whole units from the start of p[0..n), under
+// the same contract as DecodeUnits.
+uint64_t ScanUnits(const uint8_t* p, size_t n, size_t* consumed);
+
+// The encoder, the decoder and the size scan run on the widest instruction
+// set the processor has ("avx512", "ssse3", "sse2"), else on "scalar"
+// code; every path gives the same bytes. The choice is made at the first
+// call.
+
+// The paths this processor can run, widest first; "scalar" is always last.
+std::vector<std::string> RunLengthPaths();
+// The path in use.
+std::string RunLengthPath();
+// Makes every later call use `path`, for tests and measurements; false
+// (nothing changed) when the processor cannot run it.
+bool UseRunLengthPath(std::string_view path);
 
 }  // namespace host

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "host/run_length.h"
+
 #include <cstdio>
 #include <algorithm>
 #include <random>
@@ -26,13 +28,33 @@ Bytes Encode(const Bytes& in) {
   return out;
 }
 
+// Each test below runs once on every code path the processor has, so a
+// machine with the widest instruction set still tests the narrower ones.
+class CodecPath : public testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override { ASSERT_TRUE(host::UseRunLengthPath(GetParam())); }
+  void TearDown() override { host::UseRunLengthPath(host::RunLengthPaths().front()); }
+};
+
+INSTANTIATE_TEST_SUITE_P(EveryPath, CodecPath, testing::ValuesIn(host::RunLengthPaths()),
+                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+
+TEST(CodecPaths, WidestFirstScalarLastAndOnlyWhatRuns) {
+  const std::vector<std::string> paths = host::RunLengthPaths();
+  ASSERT_FALSE(paths.empty());
+  EXPECT_EQ(paths.back(), "scalar");
+  EXPECT_EQ(host::RunLengthPath(), paths.front());
+  EXPECT_FALSE(host::UseRunLengthPath("no such path"));
+  EXPECT_EQ(host::RunLengthPath(), paths.front());
+}
+
 struct EncodeCase {
   const char* what;
   Bytes input;
   Bytes expected;
 };
 
-TEST(MixedEncode, ByteExamples) {
+TEST_P(CodecPath, EncodeByteExamples) {
   Bytes all_high;
   Bytes all_high_encoded;
   for (int b = 0xC0; b <= 0xFF; ++b) {
@@ -63,7 +85,7 @@ TEST(MixedEncode, ByteExamples) {
   }
 }
 
-TEST(MixedDecode, ByteExamples) {
+TEST_P(CodecPath, DecodeByteExamples) {
   struct Case {
     const char* what;
     Bytes stream;
@@ -100,18 +122,51 @@ Bytes ReferenceEncode(const Bytes& in) {
   return out;
 }
 
-TEST(MixedCodec, RandomRoundTripsMatchReference) {
-  std::mt19937 rng(1308);
-  for (int iter = 0; iter < 400; ++iter) {
-    const size_t len = rng() % 3000;
-    const int alphabet = 1 + static_cast<int>(rng() % 256);
-    const int run_bias = static_cast<int>(rng() % 100);
-    Bytes in;
-    while (in.size() < len) {
-      const uint8_t b = static_cast<uint8_t>(255 - rng() % alphabet);
-      size_t run = (static_cast<int>(rng() % 100) < run_bias) ? 1 + rng() % 200 : 1;
-      while (run-- > 0 && in.size() < len) in.push_back(b);
+// A byte-at-a-time decoder written straight from the scheme; a count byte
+// without its data byte ends the stream.
+Bytes ReferenceDecode(const Bytes& stream) {
+  Bytes out;
+  for (size_t i = 0; i < stream.size(); ++i) {
+    if (stream[i] < 0xC0) {
+      out.push_back(stream[i]);
+    } else if (i + 1 < stream.size()) {
+      out.insert(out.end(), stream[i] - 0xC0u, stream[i + 1]);
+      ++i;
     }
+  }
+  return out;
+}
+
+// Random files of three kinds: runs of random lengths around the 63 limit
+// in random alphabets; pictures (runs of one to six bytes from a ramp of
+// shades, a quarter of them 0xC0 or more, between flat areas); and long
+// stretches of high bytes with and without runs, whose count and data
+// bytes alternate across block edges.
+Bytes RandomInput(std::mt19937* rng, size_t len) {
+  Bytes in;
+  const int kind = static_cast<int>((*rng)() % 3);
+  const int alphabet = 1 + static_cast<int>((*rng)() % 256);
+  const int run_bias = static_cast<int>((*rng)() % 100);
+  while (in.size() < len) {
+    uint8_t b = static_cast<uint8_t>(255 - (*rng)() % alphabet);
+    size_t run = (static_cast<int>((*rng)() % 100) < run_bias) ? 1 + (*rng)() % 200 : 1;
+    if (kind == 1) {
+      const bool flat = (*rng)() % 8 == 0;
+      b = static_cast<uint8_t>(((*rng)() % 16) * 16 + (*rng)() % 4);
+      run = flat ? 4 + (*rng)() % 160 : 1 + (*rng)() % 6;
+    } else if (kind == 2) {
+      b = static_cast<uint8_t>(0xC0 + (*rng)() % (1 + alphabet % 64));
+      run = (*rng)() % 4 == 0 ? 1 + (*rng)() % 70 : 1;
+    }
+    while (run-- > 0 && in.size() < len) in.push_back(b);
+  }
+  return in;
+}
+
+TEST_P(CodecPath, RandomRoundTripsMatchReference) {
+  std::mt19937 rng(1308);
+  for (int iter = 0; iter < 600; ++iter) {
+    const Bytes in = RandomInput(&rng, rng() % 3000);
     const Bytes enc = Encode(in);
     ASSERT_EQ(enc, ReferenceEncode(in)) << "iteration " << iter;
     ASSERT_LE(enc.size(), 2 * in.size());
@@ -122,25 +177,14 @@ TEST(MixedCodec, RandomRoundTripsMatchReference) {
   }
 }
 
-// Random data with runs of every length around the 63 limit, in random
-// alphabets, so both literal stretches and runs cross piece boundaries.
-Bytes RunnyRandom(std::mt19937* rng, size_t len) {
-  Bytes in;
-  const int alphabet = 1 + static_cast<int>((*rng)() % 256);
-  while (in.size() < len) {
-    const uint8_t b = static_cast<uint8_t>(255 - (*rng)() % alphabet);
-    size_t run = ((*rng)() % 3 == 0) ? 1 + (*rng)() % 140 : 1;
-    while (run-- > 0 && in.size() < len) in.push_back(b);
-  }
-  return in;
-}
-
-TEST(MixedStreaming, PiecesGiveTheSameBytesAsOneBuffer) {
+TEST_P(CodecPath, PiecesGiveTheSameBytesAsOneBuffer) {
   std::mt19937 rng(99);
   for (int iter = 0; iter < 300; ++iter) {
-    const Bytes in = RunnyRandom(&rng, rng() % 2000);
+    const Bytes in = RandomInput(&rng, rng() % 4000);
     const Bytes whole = ReferenceEncode(in);
-    const size_t max_piece = 1 + rng() % 70;
+    // Small pieces put every edge case on a piece edge; large ones let the
+    // wide kernels carry runs and count bytes across their block edges.
+    const size_t max_piece = 1 + rng() % (iter % 2 == 0 ? 70 : 700);
 
     mixed::RleEncoder encoder;
     Bytes pieces;
@@ -172,33 +216,43 @@ TEST(MixedStreaming, PiecesGiveTheSameBytesAsOneBuffer) {
   }
 }
 
-TEST(RleDecoder, NeverWritesBeyondItsRoom) {
-  // Streams decoding to more than the room given, as a damaged archive's
-  // would: the output is cut at the room and flagged.
-  const Bytes streams[] = {{0xFF, 0x01, 0xFF, 0x02}, {0x10, 0x11, 0x12, 0x13, 0x14}, {0xC5, 0x07, 0x01}};
-  for (const Bytes& stream : streams) {
-    Bytes room(8 + 16, 0xEE);
-    mixed::RleDecoder decoder;
-    const size_t got = decoder.Feed(stream.data(), stream.size(), room.data(), 3);
-    EXPECT_LE(got, 3u);
-    EXPECT_TRUE(decoder.overflowed());
-    for (size_t i = 3; i < room.size(); ++i) ASSERT_EQ(room[i], 0xEE) << "byte " << i;
+// Arbitrary streams, as a damaged archive may hold: count bytes anywhere,
+// 0xC0 counts, long stretches of high bytes, a count byte at the very end.
+Bytes RandomStream(std::mt19937* rng, size_t len) {
+  const unsigned high_share = (*rng)() % 101;
+  Bytes stream(len);
+  for (auto& b : stream) {
+    b = static_cast<uint8_t>((*rng)() % 100 < high_share ? 0xC0 + (*rng)() % 64 : (*rng)() % 0xC0);
   }
+  return stream;
 }
 
-TEST(RleScanner, AgreesWithTheWholeStreamScanInAnyPieces) {
+TEST_P(CodecPath, ArbitraryStreamsDecodeLikeTheReference) {
   std::mt19937 rng(7);
-  for (int iter = 0; iter < 50; ++iter) {
-    Bytes stream(rng() % 500);
-    for (auto& b : stream) b = static_cast<uint8_t>(rng());
+  for (int iter = 0; iter < 300; ++iter) {
+    const Bytes stream = RandomStream(&rng, rng() % 1500);
+    const Bytes expected = ReferenceDecode(stream);
+    ASSERT_EQ(mixed_DecodedRLESize(stream.data(), stream.size()), static_cast<int64_t>(expected.size()))
+        << "iteration " << iter;
+    Bytes whole;
+    ASSERT_EQ(mixed_DecodeRLE(stream.data(), stream.size(), &whole), static_cast<int64_t>(expected.size()));
+    ASSERT_EQ(whole, expected) << "iteration " << iter;
+
+    const size_t max_piece = 1 + rng() % (iter % 2 == 0 ? 7 : 300);
     mixed::RleScanner scanner;
-    size_t pos = 0;
-    while (pos < stream.size()) {
-      const size_t n = std::min<size_t>(stream.size() - pos, 1 + rng() % 7);
+    mixed::RleDecoder decoder;
+    Bytes decoded;
+    Bytes room;
+    for (size_t pos = 0; pos < stream.size();) {
+      const size_t n = std::min<size_t>(stream.size() - pos, 1 + rng() % max_piece);
       scanner.Feed(stream.data() + pos, n);
+      room.assign(mixed::RleDecoder::MaxOutput(n), 0);
+      const size_t got = decoder.Feed(stream.data() + pos, n, room.data(), room.size());
+      decoded.insert(decoded.end(), room.begin(), room.begin() + static_cast<long>(got));
       pos += n;
     }
-    EXPECT_EQ(scanner.decoded(), mixed_DecodedRLESize(stream.data(), stream.size()));
+    EXPECT_EQ(scanner.decoded(), static_cast<int64_t>(expected.size())) << "iteration " << iter;
+    ASSERT_EQ(decoded, expected) << "iteration " << iter;
     // Dangling exactly when the whole-stream walk stops on a lone count byte.
     size_t i = 0;
     bool dangling = false;
@@ -206,7 +260,29 @@ TEST(RleScanner, AgreesWithTheWholeStreamScanInAnyPieces) {
       if (stream[i] >= 0xC0 && i + 1 == stream.size()) dangling = true;
       i += stream[i] >= 0xC0 ? 2 : 1;
     }
-    EXPECT_EQ(scanner.dangling(), dangling);
+    EXPECT_EQ(scanner.dangling(), dangling) << "iteration " << iter;
+    EXPECT_EQ(decoder.dangling(), dangling) << "iteration " << iter;
+  }
+}
+
+TEST_P(CodecPath, DecoderNeverWritesBeyondItsRoom) {
+  // Streams decoding to more than the room given, as a damaged archive's
+  // would: the output is cut at the room and flagged, and what is written
+  // is the start of the decoding.
+  std::mt19937 rng(11);
+  std::vector<Bytes> streams = {{0xFF, 0x01, 0xFF, 0x02}, {0x10, 0x11, 0x12, 0x13, 0x14}, {0xC5, 0x07, 0x01}};
+  for (int k = 0; k < 40; ++k) streams.push_back(RandomStream(&rng, 200 + rng() % 2000));
+  for (const Bytes& stream : streams) {
+    const Bytes expected = ReferenceDecode(stream);
+    if (expected.size() < 4) continue;
+    const size_t limit = expected.size() <= 8 ? 3 : rng() % (expected.size() - 1);
+    Bytes room(limit + 128, 0xEE);
+    mixed::RleDecoder decoder;
+    const size_t got = decoder.Feed(stream.data(), stream.size(), room.data(), limit);
+    EXPECT_LE(got, limit);
+    EXPECT_TRUE(decoder.overflowed());
+    ASSERT_TRUE(std::equal(room.begin(), room.begin() + static_cast<long>(got), expected.begin()));
+    for (size_t i = limit; i < room.size(); ++i) ASSERT_EQ(room[i], 0xEE) << "byte " << i;
   }
 }
 

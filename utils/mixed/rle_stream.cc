@@ -1,8 +1,8 @@
 // The streaming encoder, decoder and size scanner. The encoder hands whole
 // pieces to the shared run encoder and only carries a run across pieces;
-// the decoder and the scanner work on eight bytes at a time where they can,
-// passing over the bytes before the next count byte at once, and the
-// decoder writes runs with word stores.
+// the decoder and the scanner hand the bulk of each piece to the shared
+// kernels and finish its last units here, where a count byte may wait for
+// its data byte in the next piece.
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -16,7 +16,6 @@ namespace {
 
 using host::words::CountBytes;
 using host::words::FirstByte;
-using host::words::kOnes;
 using host::words::Load64;
 
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
@@ -71,33 +70,9 @@ size_t RleDecoder::Feed(const uint8_t* p, size_t n, uint8_t* out, size_t room) {
     ++i;
     o += pending_count_;
   }
-  if constexpr (kLittleEndian) {
-    // One unit per turn: the single bytes before the next count byte, then
-    // its run. Stores go in whole words (a run as 64 bytes, the longest
-    // there is), and only while that much room and input remain.
-    while (i + 8 <= n && end - o >= 72) {
-      const uint64_t x = Load64(p + i);
-      const uint64_t m = CountBytes(x);
-      std::memcpy(o, &x, 8);
-      if (m == 0) {
-        o += 8;
-        i += 8;
-        continue;
-      }
-      const size_t k = FirstByte(m);
-      o += k;
-      i += k;
-      if (i + 1 >= n) break;
-      const uint64_t pattern = kOnes * p[i + 1];
-      const int count = p[i] - kCountBase;
-      std::memcpy(o, &pattern, 8);
-      if (count > 8) {
-        for (int w = 8; w < 64; w += 8) std::memcpy(o + w, &pattern, 8);
-      }
-      o += count;
-      i += 2;
-    }
-  }
+  size_t done = 0;
+  o += host::DecodeUnits(p + i, n - i, o, static_cast<size_t>(end - o), &done);
+  i += done;
   while (i < n) {
     const uint8_t in = p[i];
     if (in < kCountBase) {
@@ -133,20 +108,9 @@ void RleScanner::Feed(const uint8_t* p, size_t n) {
     pending_ = false;
     i = 1;
   }
-  if constexpr (kLittleEndian) {
-    // One unit per turn, as in the decoder.
-    while (i + 9 <= n) {
-      const uint64_t m = CountBytes(Load64(p + i));
-      if (m == 0) {
-        decoded_ += 8;
-        i += 8;
-        continue;
-      }
-      const size_t k = FirstByte(m);
-      decoded_ += static_cast<int64_t>(k) + (p[i + k] - kCountBase);
-      i += k + 2;
-    }
-  }
+  size_t done = 0;
+  decoded_ += static_cast<int64_t>(host::ScanUnits(p + i, n - i, &done));
+  i += done;
   while (i < n) {
     const size_t literal_end = CountByteAt(p, i, n);
     decoded_ += static_cast<int64_t>(literal_end - i);

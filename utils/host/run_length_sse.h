@@ -1,0 +1,225 @@
+// The 128-bit kernels, compiled once per instruction set by the file that
+// includes this one (run_length_sse2.cc, run_length_ssse3.cc); everything
+// here has internal linkage. The encoder works on 16 bytes a step: the run
+// ends come from one compare with the next byte, the length of each run
+// piece from a prefix maximum of run starts, and SSSE3 packs the units out
+// through shuffle tables where SSE2 writes them one by one. The decoder and
+// the size scan work on 64 bytes a step from a mask of count bytes.
+#pragma once
+
+#include <emmintrin.h>
+#if defined(__SSSE3__)
+#include <tmmintrin.h>
+#endif
+
+#include <cstring>
+
+#include "host/run_length_kernels.h"
+
+namespace host::rle {
+
+namespace {
+
+inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// Bit j set when byte j is 0xC0 or more.
+inline uint32_t HighBits(__m128i v) {
+  return static_cast<uint32_t>(_mm_movemask_epi8(v) & _mm_movemask_epi8(_mm_add_epi8(v, v)));
+}
+
+inline uint64_t HighBits64(const uint8_t* p) {
+  return uint64_t{HighBits(Load(p))} | uint64_t{HighBits(Load(p + 16))} << 16 |
+         uint64_t{HighBits(Load(p + 32))} << 32 | uint64_t{HighBits(Load(p + 48))} << 48;
+}
+
+// 0xFF in byte j when bit j of the low 16 bits of `bits` is set.
+inline __m128i ByteMask(uint32_t bits) {
+  __m128i v = _mm_cvtsi32_si128(static_cast<int>(bits));
+  v = _mm_unpacklo_epi8(v, v);
+  v = _mm_unpacklo_epi16(v, v);
+  v = _mm_unpacklo_epi32(v, v);
+  const __m128i pick = _mm_set1_epi64x(static_cast<long long>(0x8040201008040201ull));
+  return _mm_cmpeq_epi8(_mm_and_si128(v, pick), pick);
+}
+
+#if defined(__SSSE3__)
+// Row m: the indices of the bits set in m, in order, then zeros.
+struct PackTable {
+  uint8_t index[256][8];
+  uint8_t count[256];
+};
+
+constexpr PackTable MakePackTable() {
+  PackTable t{};
+  for (int m = 0; m < 256; ++m) {
+    int k = 0;
+    for (int b = 0; b < 8; ++b) {
+      if (m & (1 << b)) t.index[m][k++] = static_cast<uint8_t>(b);
+    }
+    t.count[m] = static_cast<uint8_t>(k);
+  }
+  return t;
+}
+
+constexpr PackTable kPack = MakePackTable();
+
+// Writes the bytes of the low half of `v` whose bits are set in `keep`.
+inline uint8_t* Pack8(uint8_t* o, __m128i v, uint32_t keep) {
+  const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.index[keep]));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_shuffle_epi8(v, order));
+  return o + kPack.count[keep];
+}
+#endif
+
+EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
+  uint8_t* o = out;
+  size_t i = 0;
+  int pending = 0;
+  // Byte j as a run start is j + 64, so that the maximum with a start
+  // before the block (64 - pending) stays in unsigned bytes; byte 0 is a
+  // start only through that maximum.
+  const __m128i start_at = _mm_setr_epi8(0, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75, 76, 77,
+                                         78, 79);
+  const __m128i end_at = _mm_setr_epi8(65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75, 76, 77, 78,
+                                       79, 80);
+  const __m128i one = _mm_set1_epi8(1);
+  const __m128i longest = _mm_set1_epi8(kRunLimit - 1);
+  const __m128i count_base = _mm_set1_epi8(static_cast<char>(kCount));
+  for (; i + 17 <= n; i += 16) {
+    const __m128i x = Load(p + i);
+    const __m128i same = _mm_cmpeq_epi8(x, Load(p + i + 1));
+    const uint32_t ends = ~static_cast<uint32_t>(_mm_movemask_epi8(same)) & 0xFFFF;
+    if (ends == 0) {
+      o = ExtendPending(o, p[i], 16, &pending);
+      continue;
+    }
+    // Byte j starts a run when byte j - 1 ends one; the bytes before the
+    // first start continue the pending run, which started `pending` bytes
+    // before the block. The prefix maximum carries each start to the right.
+    __m128i start = _mm_andnot_si128(_mm_slli_si128(same, 1), start_at);
+    start = _mm_max_epu8(start, _mm_slli_si128(start, 1));
+    start = _mm_max_epu8(start, _mm_slli_si128(start, 2));
+    start = _mm_max_epu8(start, _mm_slli_si128(start, 4));
+    start = _mm_max_epu8(start, _mm_slli_si128(start, 8));
+    start = _mm_max_epu8(start, _mm_set1_epi8(static_cast<char>(64 - pending)));
+    const __m128i length = _mm_sub_epi8(end_at, start);  // 1 to 78
+    if (_mm_movemask_epi8(_mm_cmpgt_epi8(length, longest)) != 0) {
+      o = EncodeBytes(p + i, 16, o, &pending);
+      continue;
+    }
+    const __m128i counted = _mm_or_si128(_mm_cmpgt_epi8(length, one),
+                                         _mm_cmpeq_epi8(_mm_and_si128(x, count_base), count_base));
+    const __m128i count = _mm_or_si128(length, count_base);
+#if defined(__SSSE3__)
+    // Count and data byte of every position side by side; the units keep
+    // the data byte of each run end and its count byte where one is due.
+    const __m128i is_end = _mm_xor_si128(same, _mm_cmpeq_epi8(same, same));
+    const __m128i keep_count = _mm_and_si128(counted, is_end);
+    const __m128i lo = _mm_unpacklo_epi8(count, x);
+    const __m128i hi = _mm_unpackhi_epi8(count, x);
+    const auto keep_lo = static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpacklo_epi8(keep_count, is_end)));
+    const auto keep_hi = static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpackhi_epi8(keep_count, is_end)));
+    o = Pack8(o, lo, keep_lo & 0xFF);
+    o = Pack8(o, _mm_srli_si128(lo, 8), keep_lo >> 8);
+    o = Pack8(o, hi, keep_hi & 0xFF);
+    o = Pack8(o, _mm_srli_si128(hi, 8), keep_hi >> 8);
+#else
+    alignas(16) uint8_t counts[16];
+    Store(counts, count);
+    const auto with_count = static_cast<uint32_t>(_mm_movemask_epi8(counted)) & ends;
+    for (uint32_t e = ends; e != 0; e &= e - 1) {
+      const int j = LowestBit(e);
+      *o = counts[j];
+      o += (with_count >> j) & 1;
+      *o++ = p[i + j];
+    }
+#endif
+    pending = PendingAfter(ends, 16, pending);
+  }
+  return {i, static_cast<size_t>(o - out), pending};
+}
+
+inline uint8_t* CopyLiterals(uint8_t* o, const uint8_t* s, size_t len) {
+  Store(o, Load(s));
+  for (size_t k = 16; k < len; k += 16) Store(o + k, Load(s + k));
+  return o + len;
+}
+
+inline uint8_t* PutRun(uint8_t* o, uint8_t byte, int count) {
+  const __m128i v = _mm_set1_epi8(static_cast<char>(byte));
+  Store(o, v);
+  if (count > 16) {
+    Store(o + 16, v);
+    Store(o + 32, v);
+    Store(o + 48, v);
+  }
+  return o + count;
+}
+
+// 64 bytes a step. A step writes up to 15 bytes beyond its output and reads
+// up to 16 beyond its block; it runs only where both are in bounds.
+size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* consumed) {
+  uint8_t* o = out;
+  const uint8_t* const end = out + room;
+  uint64_t carry = 0;  // byte 0 of the block is the data byte of a count byte before it
+  size_t i = 0;
+  for (; i + 80 <= n; i += 64) {
+    const uint8_t* q = p + i;
+    const uint64_t high = HighBits64(q);
+    if ((high | carry) == 0) {
+      if (end - o < 64) break;
+      for (int k = 0; k < 64; k += 16) Store(o + k, Load(q + k));
+      o += 64;
+      continue;
+    }
+    const uint64_t counts = CountBytes(high, carry);
+    const uint64_t literals = ~(counts | counts << 1 | carry);
+    if (static_cast<size_t>(end - o) < static_cast<size_t>(Popcount(literals) + 63 * Popcount(counts) + 16)) {
+      break;
+    }
+    size_t j = carry;
+    for (uint64_t m = counts; m != 0; m &= m - 1) {
+      const auto k = static_cast<size_t>(LowestBit(m));
+      o = CopyLiterals(o, q + j, k - j);
+      o = PutRun(o, q[k + 1], q[k] - kCount);
+      j = k + 2;
+    }
+    if (j < 64) o = CopyLiterals(o, q + j, 64 - j);
+    carry = counts >> 63;
+  }
+  *consumed = i + carry;
+  return static_cast<size_t>(o - out);
+}
+
+uint64_t Scan(const uint8_t* p, size_t n, size_t* consumed) {
+  uint64_t total = 0;
+  uint64_t carry = 0;
+  size_t i = 0;
+  const __m128i low_six = _mm_set1_epi8(0x3F);
+  __m128i sums = _mm_setzero_si128();
+  for (; i + 65 <= n; i += 64) {
+    const uint8_t* q = p + i;
+    const uint64_t high = HighBits64(q);
+    if ((high | carry) == 0) {
+      total += 64;
+      continue;
+    }
+    const uint64_t counts = CountBytes(high, carry);
+    total += static_cast<uint64_t>(Popcount(~(counts | counts << 1 | carry)));
+    for (int k = 0; k < 4; ++k) {
+      const __m128i n_of = _mm_and_si128(_mm_and_si128(Load(q + 16 * k), low_six),
+                                         ByteMask(static_cast<uint32_t>(counts >> (16 * k))));
+      sums = _mm_add_epi64(sums, _mm_sad_epu8(n_of, _mm_setzero_si128()));
+    }
+    carry = counts >> 63;
+  }
+  alignas(16) uint64_t lanes[2];
+  _mm_store_si128(reinterpret_cast<__m128i*>(lanes), sums);
+  *consumed = i + carry;
+  return total + lanes[0] + lanes[1];
+}
+
+}  // namespace
+
+}  // namespace host::rle
