@@ -1,8 +1,14 @@
-#include <iostream>
+#include <unistd.h>
 
+#include "host/process.h"
 #include "mipsnap/mipsnap.h"
+#include "pcxframe/console_stream.h"
+#include "pcxframe/exit_status.h"
 
 int main(int argc, char** argv) {
-  std::ios::sync_with_stdio(false);
-  return mipsnap::RunMipsnap(argc, argv, std::cout);
+  // First of all: no file opened later can become the console.
+  host::GuardStandardDescriptors();
+  pcxframe::ConsoleStream out(STDOUT_FILENO);
+  const int status = mipsnap::RunMipsnap(argc, argv, out, out.interactive());
+  return out.Finish("mipsnap") ? status : pcxframe::kExitFatal;
 }

@@ -41,9 +41,12 @@ void LetUsRock(pcxframe::Frame& frame, const Wad& wad, const std::string& dest_p
   std::ostream& out = frame.out();
   for (const lumpinfo_t& lump : wad.lumpinfo) {
     // Shown before the read, so a slow or failing lump is visible by name.
-    out << "   - " << lump.name << "..." << std::flush;
+    out << "   - " << lump.name << "...";
+    frame.ShowProgress();
     const pcxframe::Region data = ReadLump(wad, lump);
     // The picture rule goes first: the directory's lump type is not trusted.
+    // A lump that is no image was never asked for: not a skip that the exit
+    // status tells.
     if (!single_convert_pic(frame, data, dest_path, lump.name) &&
         !single_convert_mip(frame, data, dest_path, lump.name)) {
       out << ", skipping !";
@@ -52,9 +55,9 @@ void LetUsRock(pcxframe::Frame& frame, const Wad& wad, const std::string& dest_p
   }
 }
 
-int RunMipsnap(int argc, const char* const* argv, std::ostream& out) {
+int RunMipsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
   return pcxframe::RunConverter(
-      pcxframe::kMipsnapSettings, argc, out, [&](pcxframe::Frame& frame) {
+      pcxframe::kMipsnapSettings, argc, out, interactive, [&](pcxframe::Frame& frame) {
         const std::string dest_path =
             std::string(argc > 2 ? argv[2] : "") + std::string(kTexturesDir);
         out << "Converting all textures from '" << argv[1] << "' into '" << dest_path

@@ -15,8 +15,9 @@ namespace mipsnap {
 inline constexpr std::string_view kTexturesDir = "textures/";
 
 // The whole tool: argv[1] is the WAD2 file, argv[2] an optional text put in
-// front of "textures/". Returns the exit status; all output goes to `out`.
-int RunMipsnap(int argc, const char* const* argv, std::ostream& out);
+// front of "textures/". Returns the exit status; all output goes to `out`
+// (`interactive`: a terminal).
+int RunMipsnap(int argc, const char* const* argv, std::ostream& out, bool interactive = false);
 
 // Converts the lumps in directory order, one progress line each.
 void LetUsRock(pcxframe::Frame& frame, const Wad& wad, const std::string& dest_path);

@@ -37,8 +37,17 @@ void end_screen(const ToolSettings& settings, std::ostream& out) {
   out << settings.thanks << kNewsLine << kBugsLine;
 }
 
-Frame::Frame(const ToolSettings& settings, std::ostream& out)
-    : settings_(settings), out_(out) {}
+Frame::Frame(const ToolSettings& settings, std::ostream& out, bool interactive)
+    : settings_(settings), out_(out), interactive_(interactive) {}
+
+void Frame::ShowProgress() {
+  if (interactive_ || pacer_.Due()) out_.flush();
+}
+
+void Frame::Skip(std::string_view message) {
+  out_ << message;
+  ++skipped_;
+}
 
 void Frame::PrintBanner() {
   out_ << settings_.banner << ' ' << kEditionNotice << "\n\n";
@@ -69,11 +78,11 @@ bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& f
     throw std::invalid_argument("savePCX: image size outside the PCX range");
   }
   if (settings_.star_to_tilde) std::replace(filename.begin(), filename.end(), '*', '~');
+  ShowProgress();  // the image's line, before its rows take their time
 
   host::File file;
   if (!file.Open(filename, host::File::Mode::kCreateTruncate)) {
-    out_ << settings_.create_failure;
-    all_written_ = false;
+    Skip(settings_.create_failure);
     return false;
   }
   host::BufferedWriter writer(&file);
@@ -83,9 +92,12 @@ bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& f
   test(writer.ok() ? 1 : 0, 1);
 
   const auto row_bytes = static_cast<size_t>(width);
+  const auto rows_per_block =
+      static_cast<int>(std::max<int64_t>(1, kRowBlockBytes / static_cast<int64_t>(row_bytes)));
   std::vector<uint8_t> line;
   line.reserve(2 * row_bytes);
   for (int row = 0; row < height; ++row) {
+    if (row > 0 && row % rows_per_block == 0) ShowProgress();
     line.clear();
     pcxWriteLine(&line, rows(row), width);
     writer.Write(line.data(), line.size());
@@ -109,10 +121,10 @@ Region ReadRegion(const host::File& file, int64_t start, int64_t size, size_t he
 }
 
 RowSource RegionRows(const Region& region, int64_t offset, int width, int height) {
-  // A block of whole rows of about 1 MiB (one row at least) is read at a
-  // time; the buffer lives as long as the source.
+  // A block of whole rows is read at a time; the buffer lives as long as
+  // the source.
   const auto row_bytes = static_cast<int64_t>(width);
-  const int64_t rows_per_block = std::max<int64_t>(1, (int64_t{1} << 20) / row_bytes);
+  const int64_t rows_per_block = std::max<int64_t>(1, kRowBlockBytes / row_bytes);
   auto block = std::make_shared<std::vector<uint8_t>>(
       static_cast<size_t>(std::min<int64_t>(rows_per_block, height) * row_bytes));
   auto first_row = std::make_shared<int64_t>(-1);
@@ -132,16 +144,16 @@ RowSource RegionRows(const Region& region, int64_t offset, int width, int height
   };
 }
 
-int RunConverter(const ToolSettings& settings, int argc, std::ostream& out,
+int RunConverter(const ToolSettings& settings, int argc, std::ostream& out, bool interactive,
                  const std::function<void(Frame&)>& body) {
   int status = kExitOk;
   try {
-    Frame frame(settings, out);
+    Frame frame(settings, out, interactive);
     frame.PrintBanner();
     frame.CheckArgument(argc);
     frame.LoadPalette();
     body(frame);
-    status = frame.all_written() ? kExitOk : kExitPcxNotCreated;
+    status = frame.skipped() > 0 ? kExitSkipped : kExitOk;
   } catch (const FatalError& e) {
     status = ReportFatal(settings, out, e.what());
   } catch (const std::bad_alloc&) {

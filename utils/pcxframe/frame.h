@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/file.h"
+#include "host/process.h"
 
 #include "pcxframe/pcx_format.h"
 #include "pcxframe/tool_settings.h"
@@ -45,6 +46,10 @@ void end_screen(const ToolSettings& settings, std::ostream& out);
 
 using Palette = std::array<uint8_t, pcx::kPaletteSize>;
 
+// Images are read, and their progress shown, a block of rows of about this
+// many bytes (one row at least) at a time.
+inline constexpr int64_t kRowBlockBytes = int64_t{1} << 20;
+
 // Hands savePCX an image's rows, top row first: row r is asked for after
 // row r - 1, and the pointer returned stays valid until the next call.
 using RowSource = std::function<const uint8_t*(int row)>;
@@ -70,7 +75,8 @@ RowSource RegionRows(const Region& region, int64_t offset, int width, int height
 
 class Frame {
  public:
-  Frame(const ToolSettings& settings, std::ostream& out);
+  // `interactive`: `out` is a terminal, where progress is shown at once.
+  Frame(const ToolSettings& settings, std::ostream& out, bool interactive = false);
 
   std::ostream& out() { return out_; }
   const ToolSettings& settings() const { return settings_; }
@@ -83,30 +89,42 @@ class Frame {
   // working directory unless told otherwise).
   void LoadPalette(const std::string& path = std::string(kPaletteFileName));
 
+  // Pushes out the progress text printed so far: at once on a terminal,
+  // else at least every quarter of a second while the run is busy (so a
+  // log shows it and a killed run leaves it), yet thousands of images cost
+  // only a handful of writes. Called once per image and per block of rows.
+  void ShowProgress();
+
+  // Prints `message`, why something asked for is skipped; the run then ends
+  // with kExitSkipped.
+  void Skip(std::string_view message);
+  int skipped() const { return skipped_; }
+
   // Writes a width x height image (rows of exactly `width` bytes) with the
   // palette as the PCX file `filename`, after mapping '*' to '~' in it when
-  // the tool does so. A file that cannot be created is reported, remembered
-  // for the exit status, and false is returned; every other I/O failure is
-  // fatal. REQUIRES: 1 <= width, height <= pcx::kMaxDimension.
+  // the tool does so. A file that cannot be created (a FIFO or a device
+  // under that name included) is reported as skipped and false is
+  // returned; every other I/O failure is fatal.
+  // REQUIRES: 1 <= width, height <= pcx::kMaxDimension.
   bool savePCX(int width, int height, const uint8_t* data, std::string& filename);
   // The same with the rows taken from `rows`.
   bool savePCX(int width, int height, const RowSource& rows, std::string& filename);
 
-  // False once some PCX file could not be created.
-  bool all_written() const { return all_written_; }
-
  private:
   const ToolSettings& settings_;
   std::ostream& out_;
+  const bool interactive_;
+  host::FlushPacer pacer_;
   Palette palette_{};
-  bool all_written_ = true;
+  int skipped_ = 0;
 };
 
 // Runs one converter: banner, argument check (argc counts the program
 // name), palette, then `body`. Fatal errors (and allocation failures) end in
-// the closing screen and kExitFatal; a normal end gives kExitOk or
-// kExitPcxNotCreated. The output is flushed before returning.
-int RunConverter(const ToolSettings& settings, int argc, std::ostream& out,
+// the closing screen and kExitFatal; a normal end gives kExitOk, or
+// kExitSkipped when something was skipped. The output is flushed before
+// returning; whether it arrived is the caller's to check.
+int RunConverter(const ToolSettings& settings, int argc, std::ostream& out, bool interactive,
                  const std::function<void(Frame&)>& body);
 
 }  // namespace pcxframe

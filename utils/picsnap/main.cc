@@ -1,8 +1,14 @@
-#include <iostream>
+#include <unistd.h>
 
+#include "host/process.h"
+#include "pcxframe/console_stream.h"
+#include "pcxframe/exit_status.h"
 #include "picsnap/picsnap.h"
 
 int main(int argc, char** argv) {
-  std::ios::sync_with_stdio(false);
-  return picsnap::RunPicsnap(argc, argv, std::cout);
+  // First of all: no file opened later can become the console.
+  host::GuardStandardDescriptors();
+  pcxframe::ConsoleStream out(STDOUT_FILENO);
+  const int status = picsnap::RunPicsnap(argc, argv, out, out.interactive());
+  return out.Finish("picsnap") ? status : pcxframe::kExitFatal;
 }

@@ -27,8 +27,8 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
   if (!single_convert_pic(frame, lump, name)) pcxframe::error(kNotALump);
 }
 
-int RunPicsnap(int argc, const char* const* argv, std::ostream& out) {
-  return pcxframe::RunConverter(pcxframe::kPicsnapSettings, argc, out,
+int RunPicsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
+  return pcxframe::RunConverter(pcxframe::kPicsnapSettings, argc, out, interactive,
                                 [&](pcxframe::Frame& frame) { LetUsRock(frame, argv[1]); });
 }
 

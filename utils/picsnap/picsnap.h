@@ -10,8 +10,8 @@
 namespace picsnap {
 
 // The whole tool: argv[1] is the lump's name without ".lmp". Returns the
-// exit status; all output goes to `out`.
-int RunPicsnap(int argc, const char* const* argv, std::ostream& out);
+// exit status; all output goes to `out` (`interactive`: a terminal).
+int RunPicsnap(int argc, const char* const* argv, std::ostream& out, bool interactive = false);
 
 // Reads name.lmp and converts it; every failure is fatal.
 void LetUsRock(pcxframe::Frame& frame, const std::string& name);

@@ -1,8 +1,14 @@
-#include <iostream>
+#include <unistd.h>
 
+#include "host/process.h"
+#include "pcxframe/console_stream.h"
+#include "pcxframe/exit_status.h"
 #include "texsnap/texsnap.h"
 
 int main(int argc, char** argv) {
-  std::ios::sync_with_stdio(false);
-  return texsnap::RunTexsnap(argc, argv, std::cout);
+  // First of all: no file opened later can become the console.
+  host::GuardStandardDescriptors();
+  pcxframe::ConsoleStream out(STDOUT_FILENO);
+  const int status = texsnap::RunTexsnap(argc, argv, out, out.interactive());
+  return out.Finish("texsnap") ? status : pcxframe::kExitFatal;
 }

@@ -29,22 +29,22 @@ void single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
   miptex_s tex;
   const WalCheck check = ReadWalHeader(mip.head.data(), mip.head.size(), mip.size, &tex);
   out << "texture '" << output_name << "': ";
+  const std::string size =
+      "width " + std::to_string(tex.width) + ", height " + std::to_string(tex.height);
   switch (check) {
     case WalCheck::kShortHeader:
-      out << "file too short for a texture header, skipping !\n";
+      frame.Skip("file too short for a texture header, skipping !\n");
       return;
     case WalCheck::kBadSize:
-      out << "width " << tex.width << ", height " << tex.height
-          << ", size not supported, skipping !\n";
+      frame.Skip(size + ", size not supported, skipping !\n");
       return;
     case WalCheck::kOutside:
-      out << "width " << tex.width << ", height " << tex.height
-          << ", image outside the file, skipping !\n";
+      frame.Skip(size + ", image outside the file, skipping !\n");
       return;
     case WalCheck::kOk:
       break;
   }
-  out << "width " << tex.width << ", height " << tex.height << "\n";
+  out << size << "\n";
   frame.savePCX(tex.width, tex.height,
                 pcxframe::RegionRows(mip, tex.image_offset, tex.width, tex.height), output_name);
 }
@@ -59,12 +59,13 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path) {
     const std::string name =
         entry.name.substr(0, entry.name.size() - kWalExtensionLength);
     single_convert_mip(frame, bytes, dest_path, name);
+    frame.ShowProgress();
   }
 }
 
-int RunTexsnap(int argc, const char* const* argv, std::ostream& out) {
+int RunTexsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
   return pcxframe::RunConverter(
-      pcxframe::kTexsnapSettings, argc, out, [&](pcxframe::Frame& frame) {
+      pcxframe::kTexsnapSettings, argc, out, interactive, [&](pcxframe::Frame& frame) {
         const std::string dest_path =
             std::string(argc > 1 ? argv[1] : "") + std::string(kTexturesDir);
         out << "Converting all textures into '" << dest_path << "*.pcx':\n";
