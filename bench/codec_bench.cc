@@ -1,18 +1,27 @@
 // Throughput of the mixed RLE codec on the three kinds of large files the
 // archive tool meets (very runny, random, image-like), beside a plain
-// byte-at-a-time encoder and decoder of the same scheme and memcpy. Every
-// benchmark counts the raw (decoded) bytes, so the MB/s figures compare
-// directly. Every benchmark writes into a buffer allocated beforehand, the
-// way the tools use the codec on their fixed-size pieces. Before timing, each
-// mixed_ benchmark checks that its output is byte for byte the reference's.
+// byte-at-a-time encoder, decoder and size scan of the same scheme and
+// memcpy. Every benchmark counts the raw (decoded) bytes, so the MB/s figures
+// compare directly. Every benchmark writes into a buffer allocated
+// beforehand, the way the tools use the codec on their fixed-size pieces.
+// Before timing, each mixed_ benchmark checks that its output is byte for
+// byte the reference's.
+//
+// The codec's benchmarks run on every code path the processor has, named
+// BM_<op>Mixed/<kind>/<path>: all kinds on the path the tools choose, image
+// data on the others. `krf_codec_bench --paths` prints the paths, the one
+// the tools choose first.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "bench/corpus_data.h"
+#include "host/run_length.h"
 #include "mixed/mixed.h"
 
 namespace {
@@ -92,7 +101,24 @@ void Measure(benchmark::State& state, const Sample& s, Step step) {
       static_cast<double>(s.encoded.size()) / static_cast<double>(s.raw.size());
 }
 
-void BM_EncodeMixed(benchmark::State& state, bench::DataKind kind) {
+// The same walk as the reference decoder, counting instead of writing.
+BYTE_AT_A_TIME size_t ReferenceScan(const uint8_t* in, size_t len) {
+  size_t size = 0;
+  size_t pos = 0;
+  while (pos < len) {
+    const uint8_t unit = in[pos++];
+    if (unit < kCountBase) {
+      ++size;
+      continue;
+    }
+    if (pos++ >= len) break;
+    size += unit - kCountBase;
+  }
+  return size;
+}
+
+void BM_EncodeMixed(benchmark::State& state, bench::DataKind kind, const std::string& path) {
+  host::UseRunLengthPath(path);
   const Sample& s = SampleOf(kind);
   std::vector<uint8_t> out(2 * s.raw.size());
   const size_t n = mixed_EncodeRLE(s.raw.data(), s.raw.size(), out.data());
@@ -113,7 +139,8 @@ void BM_EncodeReference(benchmark::State& state, bench::DataKind kind) {
   });
 }
 
-void BM_DecodeMixed(benchmark::State& state, bench::DataKind kind) {
+void BM_DecodeMixed(benchmark::State& state, bench::DataKind kind, const std::string& path) {
+  host::UseRunLengthPath(path);
   const Sample& s = SampleOf(kind);
   std::vector<uint8_t> out(s.raw.size());
   const int64_t n = mixed_DecodeRLE(s.encoded.data(), s.encoded.size(), out.data(), out.size());
@@ -124,6 +151,25 @@ void BM_DecodeMixed(benchmark::State& state, bench::DataKind kind) {
   Measure(state, s, [&] {
     benchmark::DoNotOptimize(
         mixed_DecodeRLE(s.encoded.data(), s.encoded.size(), out.data(), out.size()));
+  });
+}
+
+void BM_ScanMixed(benchmark::State& state, bench::DataKind kind, const std::string& path) {
+  host::UseRunLengthPath(path);
+  const Sample& s = SampleOf(kind);
+  if (mixed_DecodedRLESize(s.encoded.data(), s.encoded.size()) != static_cast<int64_t>(s.raw.size())) {
+    state.SkipWithError("mixed_DecodedRLESize differs from the input's length");
+    return;
+  }
+  Measure(state, s, [&] {
+    benchmark::DoNotOptimize(mixed_DecodedRLESize(s.encoded.data(), s.encoded.size()));
+  });
+}
+
+void BM_ScanReference(benchmark::State& state, bench::DataKind kind) {
+  const Sample& s = SampleOf(kind);
+  Measure(state, s, [&] {
+    benchmark::DoNotOptimize(ReferenceScan(s.encoded.data(), s.encoded.size()));
   });
 }
 
@@ -141,17 +187,31 @@ void BM_Memcpy(benchmark::State& state, bench::DataKind kind) {
   Measure(state, s, [&] { std::memcpy(out.data(), s.raw.data(), s.raw.size()); });
 }
 
-#define CODEC_BENCHMARKS(kind_name, kind)                 \
-  BENCHMARK_CAPTURE(BM_EncodeMixed, kind_name, kind);     \
-  BENCHMARK_CAPTURE(BM_EncodeReference, kind_name, kind); \
-  BENCHMARK_CAPTURE(BM_DecodeMixed, kind_name, kind);     \
-  BENCHMARK_CAPTURE(BM_DecodeReference, kind_name, kind); \
-  BENCHMARK_CAPTURE(BM_Memcpy, kind_name, kind)
-
-CODEC_BENCHMARKS(runny, bench::DataKind::kRunny);
-CODEC_BENCHMARKS(random, bench::DataKind::kRandom);
-CODEC_BENCHMARKS(image, bench::DataKind::kImage);
-
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  const std::vector<std::string> paths = host::RunLengthPaths();
+  if (argc == 2 && std::string(argv[1]) == "--paths") {
+    for (const std::string& path : paths) std::printf("%s\n", path.c_str());
+    return 0;
+  }
+  benchmark::Initialize(&argc, argv);
+  for (const bench::DataKind kind :
+       {bench::DataKind::kRunny, bench::DataKind::kRandom, bench::DataKind::kImage}) {
+    const std::string name = bench::KindName(kind);
+    for (const std::string& path : paths) {
+      if (path != paths.front() && kind != bench::DataKind::kImage) continue;
+      const std::string suffix = "/" + name + "/" + path;
+      benchmark::RegisterBenchmark(("BM_EncodeMixed" + suffix).c_str(), BM_EncodeMixed, kind, path);
+      benchmark::RegisterBenchmark(("BM_DecodeMixed" + suffix).c_str(), BM_DecodeMixed, kind, path);
+      benchmark::RegisterBenchmark(("BM_ScanMixed" + suffix).c_str(), BM_ScanMixed, kind, path);
+    }
+    benchmark::RegisterBenchmark(("BM_EncodeReference/" + name).c_str(), BM_EncodeReference, kind);
+    benchmark::RegisterBenchmark(("BM_DecodeReference/" + name).c_str(), BM_DecodeReference, kind);
+    benchmark::RegisterBenchmark(("BM_ScanReference/" + name).c_str(), BM_ScanReference, kind);
+    benchmark::RegisterBenchmark(("BM_Memcpy/" + name).c_str(), BM_Memcpy, kind);
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

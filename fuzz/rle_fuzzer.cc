@@ -2,12 +2,14 @@
 // size scan and the decoder agree with each other and with a decoder
 // written here from the format. As a file: the encoding is the greedy one
 // written here from the format, at most twice as long as the file, and
-// decoding it gives the file back.
+// decoding it gives the file back. Every input goes through every code path
+// the processor has.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "fuzz_support.h"
+#include "host/run_length.h"
 #include "mixed/mixed.h"
 
 namespace {
@@ -46,17 +48,21 @@ Bytes ReferenceEncode(const uint8_t* p, size_t n) {
   return out;
 }
 
+[[noreturn]] void Found(const std::string& what) {
+  krffuzz::Finding(what + " (" + host::RunLengthPath() + " path)");
+}
+
 void CheckDecoding(const uint8_t* data, size_t size) {
   Bytes expected;
   ReferenceDecode(data, size, &expected);
   const int64_t length = mixed_DecodedRLESize(data, size);
   if (length != static_cast<int64_t>(expected.size())) {
-    krffuzz::Finding("mixed_DecodedRLESize says " + std::to_string(length) + ", the stream holds " +
+    Found("mixed_DecodedRLESize says " + std::to_string(length) + ", the stream holds " +
                      std::to_string(expected.size()));
   }
   Bytes decoded;
   if (mixed_DecodeRLE(data, size, &decoded) != length || decoded != expected) {
-    krffuzz::Finding("mixed_DecodeRLE differs from the reference decoding");
+    Found("mixed_DecodeRLE differs from the reference decoding");
   }
 }
 
@@ -64,23 +70,27 @@ void CheckRoundTrip(const uint8_t* data, size_t size) {
   Bytes encoded;
   const size_t length = mixed_EncodeRLE(data, size, &encoded);
   if (length != encoded.size() || length > 2 * size) {
-    krffuzz::Finding("mixed_EncodeRLE gave " + std::to_string(length) + " bytes for " +
+    Found("mixed_EncodeRLE gave " + std::to_string(length) + " bytes for " +
                      std::to_string(size));
   }
   if (encoded != ReferenceEncode(data, size)) {
-    krffuzz::Finding("mixed_EncodeRLE differs from the greedy encoding");
+    Found("mixed_EncodeRLE differs from the greedy encoding");
   }
   Bytes back;
   if (mixed_DecodeRLE(encoded.data(), encoded.size(), &back) != static_cast<int64_t>(size) ||
       back != Bytes(data, data + size)) {
-    krffuzz::Finding("decoding the encoder's output does not give the input back");
+    Found("decoding the encoder's output does not give the input back");
   }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  CheckDecoding(data, size);
-  CheckRoundTrip(data, size);
+  static const std::vector<std::string> paths = host::RunLengthPaths();
+  for (const std::string& path : paths) {
+    host::UseRunLengthPath(path);
+    CheckDecoding(data, size);
+    CheckRoundTrip(data, size);
+  }
   return 0;
 }

@@ -75,29 +75,26 @@ inline uint64_t HighBits64(const uint8_t* q) {
   return _mm512_cmpge_epu8_mask(_mm512_loadu_si512(q), _mm512_set1_epi8(static_cast<char>(kCount)));
 }
 
+// Both write 64 bytes whatever the length: no literal stretch or run in a
+// block is longer, so the walk has no branch but the one per unit.
 inline uint8_t* CopyLiterals(uint8_t* o, const uint8_t* s, size_t len) {
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(o), _mm_loadu_si128(reinterpret_cast<const __m128i*>(s)));
-  for (size_t k = 16; k < len; k += 16) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k),
-                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + k)));
-  }
+  _mm512_storeu_si512(o, _mm512_loadu_si512(s));
   return o + len;
 }
 
 inline uint8_t* PutRun(uint8_t* o, uint8_t byte, int count) {
-  const __m128i v = _mm_set1_epi8(static_cast<char>(byte));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(o), v);
-  if (count > 16) _mm512_storeu_si512(o, _mm512_set1_epi8(static_cast<char>(byte)));
+  _mm512_storeu_si512(o, _mm512_set1_epi8(static_cast<char>(byte)));
   return o + count;
 }
 
-// The same walk as the SSE2 decoder; see run_length_sse.h.
+// The same walk as the SSE2 decoder (see run_length_sse.h); a step reads
+// and writes up to 64 bytes beyond its block and its output.
 size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* consumed) {
   uint8_t* o = out;
   const uint8_t* const end = out + room;
   uint64_t carry = 0;
   size_t i = 0;
-  for (; i + 80 <= n; i += 64) {
+  for (; i + 128 <= n; i += 64) {
     const uint8_t* q = p + i;
     const uint64_t high = HighBits64(q);
     if ((high | carry) == 0) {

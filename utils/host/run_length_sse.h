@@ -140,31 +140,34 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
   return {i, static_cast<size_t>(o - out), pending};
 }
 
+// Both write 32 bytes whatever the length, which covers most literal
+// stretches and runs of pictures without a branch that could go wrong.
 inline uint8_t* CopyLiterals(uint8_t* o, const uint8_t* s, size_t len) {
   Store(o, Load(s));
-  for (size_t k = 16; k < len; k += 16) Store(o + k, Load(s + k));
+  Store(o + 16, Load(s + 16));
+  for (size_t k = 32; k < len; k += 16) Store(o + k, Load(s + k));
   return o + len;
 }
 
 inline uint8_t* PutRun(uint8_t* o, uint8_t byte, int count) {
   const __m128i v = _mm_set1_epi8(static_cast<char>(byte));
   Store(o, v);
-  if (count > 16) {
-    Store(o + 16, v);
+  Store(o + 16, v);
+  if (count > 32) {
     Store(o + 32, v);
     Store(o + 48, v);
   }
   return o + count;
 }
 
-// 64 bytes a step. A step writes up to 15 bytes beyond its output and reads
-// up to 16 beyond its block; it runs only where both are in bounds.
+// 64 bytes a step. A step writes up to 32 bytes beyond its output and reads
+// up to 32 beyond its block; it runs only where both are in bounds.
 size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* consumed) {
   uint8_t* o = out;
   const uint8_t* const end = out + room;
   uint64_t carry = 0;  // byte 0 of the block is the data byte of a count byte before it
   size_t i = 0;
-  for (; i + 80 <= n; i += 64) {
+  for (; i + 96 <= n; i += 64) {
     const uint8_t* q = p + i;
     const uint64_t high = HighBits64(q);
     if ((high | carry) == 0) {
@@ -175,7 +178,7 @@ size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* con
     }
     const uint64_t counts = CountBytes(high, carry);
     const uint64_t literals = ~(counts | counts << 1 | carry);
-    if (static_cast<size_t>(end - o) < static_cast<size_t>(Popcount(literals) + 63 * Popcount(counts) + 16)) {
+    if (static_cast<size_t>(end - o) < static_cast<size_t>(Popcount(literals) + 63 * Popcount(counts) + 32)) {
       break;
     }
     size_t j = carry;
