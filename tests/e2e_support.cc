@@ -65,7 +65,7 @@ pid_t Spawn(const std::string& binary, const std::vector<std::string>& args,
 }
 
 RunResult Run(const std::string& binary, const std::vector<std::string>& args,
-              const std::string& cwd) {
+              const std::string& cwd, const std::function<void()>& prepare) {
   RunResult result;
   int out_pipe[2], err_pipe[2];
   if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
@@ -75,6 +75,7 @@ RunResult Run(const std::string& binary, const std::vector<std::string>& args,
   const pid_t pid = Spawn(binary, args, cwd, out_pipe[1], err_pipe[1], [&] {
     close(out_pipe[0]);
     close(err_pipe[0]);
+    if (prepare) prepare();
   });
   close(out_pipe[1]);
   close(err_pipe[1]);
@@ -101,6 +102,8 @@ RunResult Run(const std::string& binary, const std::vector<std::string>& args,
   struct rusage usage {};
   wait4(pid, &status, 0, &usage);
   result.max_rss_kb = usage.ru_maxrss;
+  result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   if (WIFEXITED(status)) {
     result.exit_code = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {

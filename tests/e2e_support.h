@@ -33,6 +33,7 @@ struct RunResult {
   std::string out;     // everything written to standard output
   std::string err;     // everything written to standard error
   long max_rss_kb = 0; // the run's peak resident memory
+  double cpu_seconds = 0;  // the run's user and system time
 };
 
 // Every run started here is ended by SIGALRM (exit code 128 + 14) when it
@@ -48,9 +49,10 @@ pid_t Spawn(const std::string& binary, const std::vector<std::string>& args,
             const std::function<void()>& prepare = {});
 
 // Runs `binary` with `args` in the working directory `cwd`, standard input
-// from /dev/null (so never a terminal), and waits for it.
+// from /dev/null (so never a terminal), and waits for it. `prepare` as for
+// Spawn (a shorter alarm(), say).
 RunResult Run(const std::string& binary, const std::vector<std::string>& args,
-              const std::string& cwd);
+              const std::string& cwd, const std::function<void()>& prepare = {});
 
 using Bytes = std::vector<uint8_t>;
 

@@ -196,5 +196,120 @@ TEST_F(HostDir, SafeTreeWritesFilesWithoutFollowingLinks) {
   EXPECT_TRUE(fs::exists("sub/x"));
 }
 
+// Folders entered by turns keep their index: each is scanned once, however
+// often the run switches between them, and the index follows every file and
+// folder created, in whichever folder the switch came from.
+TEST_F(HostDir, SafeTreeScansEachFolderOnceWhateverTheOrder) {
+  constexpr int kExisting = 500;
+  constexpr int kNew = 2000;
+  fs::create_directories("a");
+  fs::create_directories("b");
+  for (int i = 0; i < kExisting; ++i) {
+    Touch("a/Old" + std::to_string(i));
+    Touch("b/Old" + std::to_string(i));
+  }
+  SafeTree tree;
+  bool created = false;
+  File out;
+  for (int i = 0; i < kNew; ++i) {
+    for (const char* folder : {"a", "b"}) {
+      ASSERT_EQ(tree.Enter({folder}, &created), TreeResult::kOk);
+      EXPECT_FALSE(created);
+      const SafeTree::Target target = tree.Find("New" + std::to_string(i));
+      ASSERT_FALSE(target.exists);
+      ASSERT_TRUE(tree.CreateFile(target, &out));
+      out.Close();
+    }
+  }
+  // The old code rescanned a folder at every switch: about 10 million names.
+  EXPECT_LE(tree.names_read(), uint64_t{2 * kExisting} + 10);
+  EXPECT_EQ(std::distance(fs::directory_iterator("a"), fs::directory_iterator()),
+            kExisting + kNew);
+
+  // Names created before a switch are found in any case after it.
+  ASSERT_EQ(tree.Enter({"A"}, &created), TreeResult::kOk);  // the same folder as "a"
+  EXPECT_FALSE(created);
+  EXPECT_EQ(tree.Find("NEW7").spelling, "New7");
+  EXPECT_TRUE(tree.Find("NEW7").exists);
+  EXPECT_EQ(tree.Find("old3").spelling, "Old3");
+  ASSERT_TRUE(tree.CreateFile(tree.Find("Extra.Dat"), &out));
+  out.Close();
+  ASSERT_EQ(tree.Enter({"b"}, &created), TreeResult::kOk);
+  ASSERT_EQ(tree.Enter({"a"}, &created), TreeResult::kOk);
+  EXPECT_EQ(tree.Find("extra.dat").spelling, "Extra.Dat");
+
+  // A folder made by Enter is known to its parent's index: a file of the
+  // same name in another case is not created beside it.
+  ASSERT_EQ(tree.Enter({}, &created), TreeResult::kOk);
+  EXPECT_FALSE(tree.Find("missing").exists);  // builds the index of "."
+  ASSERT_EQ(tree.Enter({"Sub"}, &created), TreeResult::kOk);
+  EXPECT_TRUE(created);
+  ASSERT_EQ(tree.Enter({}, &created), TreeResult::kOk);
+  const SafeTree::Target sub = tree.Find("SUB");
+  EXPECT_TRUE(sub.exists);
+  EXPECT_EQ(sub.spelling, "Sub");
+  EXPECT_FALSE(tree.CreateFile(sub, &out));  // a folder is not emptied
+  ASSERT_EQ(tree.Enter({"SUB"}, &created), TreeResult::kOk);
+  EXPECT_FALSE(created);
+  EXPECT_FALSE(fs::exists("SUB"));
+}
+
+// A folder entered before is reached again without following a link that
+// has since taken its place.
+TEST_F(HostDir, SafeTreeReentersFoldersWithoutFollowingLinks) {
+  SafeTree tree;
+  bool created = false;
+  ASSERT_EQ(tree.Enter({"a", "b"}, &created), TreeResult::kOk);
+  ASSERT_EQ(tree.Enter({"c"}, &created), TreeResult::kOk);
+  fs::create_directories("outside/b");
+  fs::remove_all("a");
+  fs::create_directory_symlink(root_ / "outside", "a");
+  EXPECT_EQ(tree.Enter({"a", "b"}, &created), TreeResult::kUnsafe);
+  // A folder removed meanwhile is made again.
+  fs::remove_all("c");
+  ASSERT_EQ(tree.Enter({"c"}, &created), TreeResult::kOk);
+  EXPECT_TRUE(created);
+  File out;
+  ASSERT_TRUE(tree.CreateFile(tree.Find("x"), &out));
+  out.Close();
+  EXPECT_TRUE(fs::is_regular_file("c/x"));
+  EXPECT_TRUE(fs::is_empty("outside/b"));
+}
+
+// What is neither a regular file nor a folder is replaced, never opened (a
+// FIFO here, with a reader so that writing into it would not block); an
+// existing regular file is emptied in place.
+TEST_F(HostDir, SafeTreeReplacesSpecialFilesAndEmptiesRegularOnes) {
+  SafeTree tree;
+  bool created = false;
+  ASSERT_EQ(tree.Enter({}, &created), TreeResult::kOk);
+  ASSERT_EQ(mkfifo("Pipe", 0600), 0);
+  const int reader = ::open("Pipe", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  File out;
+  const SafeTree::Target pipe = tree.Find("pipe");
+  EXPECT_TRUE(pipe.exists && pipe.is_other && !pipe.is_link);
+  EXPECT_EQ(pipe.spelling, "Pipe");
+  ASSERT_TRUE(tree.CreateFile(pipe, &out));
+  ASSERT_TRUE(out.Write("data", 4));
+  out.Close();
+  char buf[8];
+  EXPECT_LE(::read(reader, buf, sizeof buf), 0);  // nothing went into the FIFO
+  ::close(reader);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status("Pipe")));
+  EXPECT_EQ(fs::file_size("Pipe"), 4u);
+
+  Touch("plain", "a longer old content");
+  fs::create_hard_link("plain", "twin");
+  const SafeTree::Target plain = tree.Find("plain");
+  EXPECT_TRUE(plain.exists && !plain.is_other && !plain.is_link);
+  ASSERT_TRUE(tree.CreateFile(plain, &out));
+  ASSERT_TRUE(out.Write("new", 3));
+  out.Close();
+  std::vector<uint8_t> twin;
+  ASSERT_TRUE(ReadWholeFile("twin", &twin));
+  EXPECT_EQ(std::string(twin.begin(), twin.end()), "new");  // the same file, emptied
+}
+
 }  // namespace
 }  // namespace host

@@ -13,6 +13,8 @@ namespace host {
 
 namespace {
 
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
 // Calls `visit` with every name in the directory `dirfd`.
 template <typename Visit>
 void ForEachName(int dirfd, Visit visit) {
@@ -33,7 +35,8 @@ void ForEachName(int dirfd, Visit visit) {
 // A name of exactly one level: no separator, not "", "." or "..". Callers
 // split paths already; this keeps a slip there from leaving the tree.
 bool OneLevel(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
 }
 
 bool Exists(int dirfd, const std::string& name) {
@@ -72,8 +75,7 @@ TreeResult OpenDirectoryBelow(const std::vector<std::string>& components, File* 
       if (::mkdirat(current.fd(), name.c_str(), 0777) != 0) return TreeResult::kBlocked;
       *created = true;
     }
-    const int next =
-        ::openat(current.fd(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int next = ::openat(current.fd(), name.c_str(), kDirectoryFlags);
     if (next < 0) return errno == ELOOP ? TreeResult::kUnsafe : TreeResult::kBlocked;
     current.Adopt(next);
   }
@@ -81,43 +83,119 @@ TreeResult OpenDirectoryBelow(const std::vector<std::string>& components, File* 
   return TreeResult::kOk;
 }
 
+// What the run knows of one folder it has entered (or the working
+// directory): its sub-folders entered so far, by their spelling on disk, and
+// its names.
+struct SafeTree::Folder {
+  std::unordered_map<std::string, std::unique_ptr<Folder>> children;
+  // Every name in the folder by its lower-cased form, first in NameLess
+  // order; built at the first lookup that misses the exact spelling.
+  bool indexed = false;
+  std::unordered_map<std::string, std::string> by_folded_name;
+};
+
+SafeTree::SafeTree() : top_(std::make_unique<Folder>()) {}
+
+SafeTree::~SafeTree() = default;
+
+void SafeTree::Note(Folder* folder, const std::string& name) {
+  if (!folder->indexed) return;
+  auto [it, fresh] = folder->by_folded_name.emplace(AsciiLower(name), name);
+  if (!fresh && NameLess(name, it->second)) it->second = name;
+}
+
+const std::string* SafeTree::Lookup(Folder* folder, int fd, const std::string& name) {
+  if (!folder->indexed) {
+    ForEachName(fd, [&](const std::string& candidate) {
+      ++names_read_;
+      auto [it, fresh] = folder->by_folded_name.emplace(AsciiLower(candidate), candidate);
+      if (!fresh && NameLess(candidate, it->second)) it->second = candidate;
+    });
+    folder->indexed = true;
+  }
+  const auto it = folder->by_folded_name.find(AsciiLower(name));
+  return it == folder->by_folded_name.end() ? nullptr : &it->second;
+}
+
+bool SafeTree::Resolve(Folder* folder, int fd, const std::string& wanted, std::string* name,
+                       struct stat* st) {
+  *name = wanted;
+  if (::fstatat(fd, wanted.c_str(), st, AT_SYMLINK_NOFOLLOW) == 0) return true;
+  const std::string* spelling = Lookup(folder, fd, wanted);
+  if (spelling == nullptr || *spelling == wanted ||
+      ::fstatat(fd, spelling->c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return false;
+  }
+  *name = *spelling;
+  return true;
+}
+
+TreeResult SafeTree::Walk(const std::vector<std::string>& components, bool* created) {
+  Folder* folder = top_.get();
+  File current;
+  int at = root_.fd();
+  if (components.empty()) {
+    const int fd = ::openat(at, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return TreeResult::kBlocked;
+    current.Adopt(fd);
+  }
+  for (const std::string& wanted : components) {
+    std::string name;
+    struct stat st;
+    bool made = false;
+    if (Resolve(folder, at, wanted, &name, &st)) {
+      if (S_ISLNK(st.st_mode)) return TreeResult::kUnsafe;
+      if (!S_ISDIR(st.st_mode)) return TreeResult::kBlocked;
+    } else {
+      if (::mkdirat(at, name.c_str(), 0777) != 0) return TreeResult::kBlocked;
+      *created = made = true;
+      Note(folder, name);
+    }
+    const int next = ::openat(at, name.c_str(), kDirectoryFlags);
+    if (next < 0) return errno == ELOOP ? TreeResult::kUnsafe : TreeResult::kBlocked;
+    current.Adopt(next);
+    at = next;
+    std::unique_ptr<Folder>& child = folder->children[name];
+    if (!child) child = std::make_unique<Folder>();
+    folder = child.get();
+    if (made) {
+      // Just made, so empty: its index needs no scan.
+      folder->by_folded_name.clear();
+      folder->indexed = true;
+    }
+  }
+  dir_ = std::move(current);
+  current_ = folder;
+  return TreeResult::kOk;
+}
+
 TreeResult SafeTree::Enter(const std::vector<std::string>& components, bool* created) {
-  if (open_ && components == components_) {
-    *created = false;
-    return TreeResult::kOk;
+  *created = false;
+  if (current_ != nullptr && components == components_) return TreeResult::kOk;
+  current_ = nullptr;
+  dir_.Close();
+  for (const std::string& level : components) {
+    if (!OneLevel(level)) return TreeResult::kUnsafe;
   }
-  open_ = false;
-  indexed_ = false;
-  by_folded_name_.clear();
-  const TreeResult result = OpenDirectoryBelow(components, &dir_, created);
-  if (result == TreeResult::kOk) {
-    components_ = components;
-    open_ = true;
+  if (!root_.is_open()) {
+    const int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return TreeResult::kBlocked;
+    root_.Adopt(fd);
   }
+  const TreeResult result = Walk(components, created);
+  if (result == TreeResult::kOk) components_ = components;
   return result;
 }
 
 SafeTree::Target SafeTree::Find(const std::string& name) {
   Target target;
   target.spelling = name;
+  if (current_ == nullptr) return target;
   struct stat st;
-  bool found = ::fstatat(dir_.fd(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-  if (!found) {
-    if (!indexed_) {
-      ForEachName(dir_.fd(), [&](const std::string& candidate) {
-        auto [it, fresh] = by_folded_name_.emplace(AsciiLower(candidate), candidate);
-        if (!fresh && NameLess(candidate, it->second)) it->second = candidate;
-      });
-      indexed_ = true;
-    }
-    const auto it = by_folded_name_.find(AsciiLower(name));
-    if (it == by_folded_name_.end()) return target;
-    target.spelling = it->second;
-    found = ::fstatat(dir_.fd(), target.spelling.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-  }
-  target.exists = found;
-  if (found) {
+  target.exists = Resolve(current_, dir_.fd(), name, &target.spelling, &st);
+  if (target.exists) {
     target.is_link = S_ISLNK(st.st_mode);
+    target.is_other = !S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
     target.device = static_cast<uint64_t>(st.st_dev);
     target.inode = static_cast<uint64_t>(st.st_ino);
   }
@@ -125,17 +203,27 @@ SafeTree::Target SafeTree::Find(const std::string& name) {
 }
 
 bool SafeTree::CreateFile(const Target& target, File* out) {
-  if (!open_ || !OneLevel(target.spelling)) return false;
+  if (current_ == nullptr || !OneLevel(target.spelling)) return false;
   const char* name = target.spelling.c_str();
-  if (target.is_link && ::unlinkat(dir_.fd(), name, 0) != 0) return false;
-  const int fd =
-      ::openat(dir_.fd(), name, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  // Written through, a link would lead elsewhere, and a FIFO or a device
+  // would block the open or take the bytes somewhere else: each is removed
+  // first, so a fresh file is created in its place.
+  if ((target.is_link || target.is_other) && ::unlinkat(dir_.fd(), name, 0) != 0) return false;
+  int fd;
+  do {
+    fd = ::openat(dir_.fd(), name,
+                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                  0666);
+  } while (fd < 0 && errno == EINTR);
   if (fd < 0) return false;
   out->Adopt(fd);
-  if (indexed_) {
-    auto [it, fresh] = by_folded_name_.emplace(AsciiLower(target.spelling), target.spelling);
-    if (!fresh && NameLess(target.spelling, it->second)) it->second = target.spelling;
+  // Whatever was put there since the lookup: only a regular file is written.
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    out->Close();
+    return false;
   }
+  Note(current_, target.spelling);
   return true;
 }
 

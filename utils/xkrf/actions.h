@@ -31,7 +31,9 @@ struct ExtractBuffers {
 };
 
 // Writes entry `index` below the working directory; `tree` keeps the folder
-// of the previous entry open.
+// of the previous entry open and what it learnt of every folder entered
+// before. An unsafe name, or one without its terminating zero, is skipped
+// through Skip().
 void single_extract(RunState* st, size_t index, host::SafeTree* tree, ExtractBuffers* buffers);
 
 // Flags every matching entry deleted; finishing the run then compacts.

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cinttypes>
+#include <string>
 
 #include "host/byteorder.h"
 #include "host/safe_tree.h"
@@ -26,7 +27,7 @@ std::string JoinDirectory(const std::vector<std::string>& parts) {
 void single_extract(RunState* st, size_t index, host::SafeTree* tree, ExtractBuffers* buffers) {
   const krfdir_t& e = st->dir[index];
   if (!krf::NameTerminated(e)) {
-    std::fprintf(st->out, "skipping entry %zu: name without terminating zero !\n", index);
+    Skip(st, "skipping entry " + std::to_string(index) + ": name without terminating zero !\n");
     return;
   }
   const std::string name = krf::EntryName(e);
@@ -39,14 +40,15 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree, ExtractBuf
     where = tree->Enter(dirs, &created);
   }
   if (where == host::TreeResult::kUnsafe) {
-    std::fprintf(st->out, "skipping '%s': unsafe path !\n", name.c_str());
+    Skip(st, "skipping '" + name + "': unsafe path !\n");
     return;
   }
   host::SafeTree::Target target;
   if (where == host::TreeResult::kOk) target = tree->Find(parts.back());
   if (target.exists && !target.is_link && target.device == buffers->archive_device &&
       target.inode == buffers->archive_inode) {
-    // Emptying the archive while reading from it would destroy it.
+    // Emptying the archive while reading from it would destroy it. Not a
+    // skip of something asked for: the archive is already there.
     std::fprintf(st->out, "skipping '%s': it is the archive itself !\n", name.c_str());
     return;
   }
