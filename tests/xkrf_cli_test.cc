@@ -47,6 +47,31 @@ TEST(XkrfCommandLine, RejectedCommandLinesTouchNothing) {
   }
 }
 
+// The two long options of today's command lines, in any position, answer
+// on standard output with status 0 before anything else is looked at.
+TEST(XkrfCommandLine, HelpAndVersionAnswerAndTouchNothing) {
+  const struct {
+    std::vector<std::string> args;
+    std::string first_line;
+  } cases[] = {
+      {{"--help"}, "Usage: xkrf KRF-file [file-mask] [-subs] [-add | -del | -ext | -list | -test]"},
+      {{"data", "*.bin", "-del", "--help"}, "Usage: xkrf KRF-file"},
+      {{"--version"}, "xkrf (KRF tools) 1.0.0"},
+      {{"-list", "--version", "--help"}, "xkrf (KRF tools) 1.0.0"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    ScratchDir dir;
+    e2e::WriteFile(dir / "a.bin", std::string(50, 'a'));
+    const e2e::RunResult r = Xkrf(c.args, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.substr(0, c.first_line.size()), c.first_line) << r.out;
+    EXPECT_EQ(r.out.find("XKRF the ultimate"), std::string::npos);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(DirNames(dir.path()), std::vector<std::string>{"a.bin"});
+  }
+}
+
 // Only adding makes a new archive; every other action on a name that leads
 // to no archive creates nothing and fails, so a misspelt name in a build
 // script cannot pass. Nothing that is not a regular file is ever opened as

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "about/about.h"
 #include "xkrf/actions.h"
 #include "xkrf/add.h"
 #include "xkrf/archive.h"
@@ -15,6 +16,21 @@ namespace {
 
 constexpr char kBanner[] =
     "XKRF the ultimate KelResourceFile managing Utility (Linux edition 1.0)\n\n";
+
+constexpr char kHelp[] =
+    "Usage: xkrf KRF-file [file-mask] [-subs] [-add | -del | -ext | -list | -test] [-rle | -none]\n"
+    "Packs files into the KRF archive KRF-file.krf and manages it; one action a run.\n"
+    "  -add    store every file matching the mask, replacing entries of the same name (default)\n"
+    "  -del    delete the matching entries, then compact the archive\n"
+    "  -ext    write the matching entries out as files below the working folder\n"
+    "  -list   list the matching entries (every entry without a mask)\n"
+    "  -test   check the matching entries (every entry without a mask), changing nothing\n"
+    "  -rle    store added files run-length encoded when that is shorter (default)\n"
+    "  -none   store added files as they are\n"
+    "  -subs   walk sub-folders when adding; select entries below the mask's folder otherwise\n"
+    "Quote the mask ('*.pcx'): a '*' stands for the part before or after the dot.\n"
+    "Exit status: 0 all done, 2 something asked for was skipped, 1 fatal error.\n"
+    "See xkrf(1).\n";
 
 void end_screen(std::FILE* out) {
   std::fputs("\nThank's for using XKRF !\n", out);
@@ -49,6 +65,14 @@ void LetUsRock(RunState* st) {
 }  // namespace
 
 int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
+  if (const char* query = about::LongQuery(argc, argv)) {
+    if (query[2] == 'h') {
+      std::fputs(kHelp, out);
+    } else {
+      about::PrintVersion(out, "xkrf");
+    }
+    return kExitOk;
+  }
   std::fputs(kBanner, out);
   std::fputs("Checking commandline arguments: ", out);
   RunState st;
