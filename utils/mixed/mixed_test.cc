@@ -265,6 +265,40 @@ TEST_P(CodecPath, ArbitraryStreamsDecodeLikeTheReference) {
   }
 }
 
+// Blocks of 64 stream bytes that decode to just under, at and just over
+// what a byte offset can hold, with zero counts and a count byte whose data
+// byte opens the next block. The padding gives the decoders the room that
+// their worst case of 63 bytes per count byte asks for, so the wide ones
+// take these blocks whole.
+TEST_P(CodecPath, BlocksAroundTheShortBlockLimitDecodeLikeTheReference) {
+  struct Case {
+    const char* what;
+    Bytes block;
+  };
+  Bytes pairs_255, pairs_256, zeros, split;
+  for (int k = 0; k < 32; ++k) {
+    pairs_255.insert(pairs_255.end(), {static_cast<uint8_t>(k == 0 ? 0xC7 : 0xC8), static_cast<uint8_t>(k)});
+    pairs_256.insert(pairs_256.end(), {0xC8, static_cast<uint8_t>(0xF0 + k % 16)});
+    zeros.insert(zeros.end(), {static_cast<uint8_t>(k % 2 == 0 ? 0xC0 : 0xFF), 0x33});
+  }
+  split = Cat({Repeat(0x20, 63), {0xC9}});
+  const Case cases[] = {
+      {"32 runs, 255 bytes", pairs_255},
+      {"32 runs, 256 bytes", pairs_256},
+      {"empty runs between long ones", zeros},
+      {"a count byte at the block's end", split},
+  };
+  for (const Case& c : cases) {
+    for (size_t lead = 0; lead < 3; ++lead) {
+      const Bytes stream = Cat({Repeat(0x01, lead), c.block, c.block, Repeat(0x55, 2500)});
+      Bytes out;
+      const int64_t n = mixed_DecodeRLE(stream.data(), stream.size(), &out);
+      EXPECT_EQ(out, ReferenceDecode(stream)) << c.what << ", lead " << lead;
+      EXPECT_EQ(n, mixed_DecodedRLESize(stream.data(), stream.size())) << c.what;
+    }
+  }
+}
+
 TEST_P(CodecPath, DecoderNeverWritesBeyondItsRoom) {
   // Streams decoding to more than the room given, as a damaged archive's
   // would: the output is cut at the room and flagged, and what is written
