@@ -1,15 +1,47 @@
-# Installation and the Debian package: the four tools go to bin/, their
-# manual pages to share/man/man1/. `cpack` in the build directory turns the
-# same install rules into krftools_<version>_<arch>.deb.
+# Installation and the Debian package: the tools go to bin/, their manual
+# pages, compressed as Debian wants them, to share/man/man1/, the bash
+# completions to share/bash-completion/completions/, and the licence and
+# change log to share/doc/krftools/. `cpack` in the build directory turns
+# the same install rules into krftools_<version>_<arch>.deb.
 include(GNUInstallDirs)
 
+find_program(KRF_GZIP gzip REQUIRED)
 set(KRF_TOOLS xkrf picsnap mipsnap texsnap)
+set(krf_compressed)
+# gzip -9n: no name or time stamp inside, so the same page gives the same bytes.
+function(krf_gzip source output)
+  add_custom_command(OUTPUT ${output}
+                     COMMAND ${KRF_GZIP} -9n -c ${source} > ${output}
+                     DEPENDS ${source} VERBATIM)
+endfunction()
+
 foreach(tool IN LISTS KRF_TOOLS)
   if(NOT TARGET ${tool})
     message(FATAL_ERROR "packaging: the tool ${tool} is not built")
   endif()
   install(TARGETS ${tool} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${PROJECT_SOURCE_DIR}/man/${tool}.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # The compiler's notes in .comment are of no use in an installed binary.
+  install(CODE "execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${tool}\"
+      RESULT_VARIABLE status)
+    if(status)
+      message(FATAL_ERROR \"objcopy failed on ${tool}\")
+    endif()")
+  set(page ${PROJECT_BINARY_DIR}/man/${tool}.1.gz)
+  krf_gzip(${PROJECT_SOURCE_DIR}/man/${tool}.1 ${page})
+  list(APPEND krf_compressed ${page})
+  install(FILES ${page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endforeach()
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/man)
+
+set(changelog ${PROJECT_BINARY_DIR}/changelog.gz)
+krf_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${changelog})
+add_custom_target(krf_compressed_docs ALL DEPENDS ${krf_compressed} ${changelog})
+install(FILES ${changelog} ${PROJECT_SOURCE_DIR}/packaging/copyright
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
+foreach(completion IN ITEMS xkrf)
+  install(FILES ${PROJECT_SOURCE_DIR}/completion/${completion}
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endforeach()
 
 set(CPACK_GENERATOR "DEB")

@@ -2,8 +2,33 @@
 # Every check reports with `fail` and goes on, so one run shows every
 # problem; `finish` then ends the script with the verdict.
 
-# The tools this kit installs, each with a manual page man/<tool>.1.
+# The tools this kit installs, each with a manual page man/<tool>.1
+# (installed gzipped), and those with a bash completion completion/<tool>.
 tools=(xkrf picsnap mipsnap texsnap)
+completions=(xkrf)
+
+# The files an installation holds below its prefix, one per line, sorted.
+expected_files() {
+  local t
+  for t in "${tools[@]}"; do echo "bin/$t"; echo "share/man/man1/$t.1.gz"; done
+  for t in "${completions[@]}"; do echo "share/bash-completion/completions/$t"; done
+  echo share/doc/krftools/changelog.gz
+  echo share/doc/krftools/copyright
+}
+
+# check_installed ROOT SOURCE_DIR: the pages and completions below ROOT are
+# the source tree's.
+check_installed() {
+  local root=$1 src=$2 t
+  for t in "${tools[@]}"; do
+    zcat "$root/share/man/man1/$t.1.gz" | cmp -s "$src/man/$t.1" - ||
+      fail "share/man/man1/$t.1.gz differs from man/$t.1"
+  done
+  for t in "${completions[@]}"; do
+    cmp -s "$src/completion/$t" "$root/share/bash-completion/completions/$t" ||
+      fail "the installed completion of $t differs from completion/$t"
+  done
+}
 failures=0
 
 fail() {

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a scratch prefix and runs each installed tool once:
 #   install_test.sh CMAKE_COMMAND BUILD_DIR SOURCE_DIR
-# The prefix must then hold exactly the four tools in bin/ and their pages in
-# share/man/man1/, the pages as they are in the source tree.
+# The prefix must then hold exactly the files of expected_files, the pages
+# and completions as they are in the source tree.
 set -uo pipefail
 
 cmake=$1
@@ -20,7 +20,7 @@ if ! "$cmake" --install "$build" --prefix "$prefix" >"$scratch/install.log" 2>&1
   exit 1
 fi
 
-expected=$(for t in "${tools[@]}"; do echo "bin/$t"; echo "share/man/man1/$t.1"; done | sort)
+expected=$(expected_files | sort)
 installed=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
 [ "$installed" == "$expected" ] ||
   fail "installed files differ from the expected ones:
@@ -28,9 +28,8 @@ $(diff <(echo "$expected") <(echo "$installed"))"
 
 for t in "${tools[@]}"; do
   [ -x "$prefix/bin/$t" ] || fail "bin/$t is not an executable"
-  cmp -s "$src/man/$t.1" "$prefix/share/man/man1/$t.1" ||
-    fail "share/man/man1/$t.1 differs from man/$t.1"
 done
+check_installed "$prefix" "$src"
 
 # Runs an installed tool in an empty folder: run TOOL STATUS TEXT [ARGS...]
 # expects exit status STATUS and the line TEXT in its output.
@@ -63,4 +62,4 @@ $output"
 grep -qxF "testing readme.txt... ok" <<<"$output" || fail "xkrf kit -test: readme.txt not ok:
 $output"
 
-finish install "install: the four tools and their pages installed and ran"
+finish install "install: the tools, their pages and completions installed and ran"
