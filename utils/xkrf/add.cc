@@ -8,6 +8,7 @@
 
 #include "host/dir_search.h"
 #include "mixed/mixed.h"
+#include "xkrf/add_pipeline.h"
 #include "xkrf/archive.h"
 #include "xkrf/entry_path.h"
 
@@ -164,41 +165,46 @@ class Appender {
   size_t used_ = 0;
 };
 
-// Buffers reused from file to file, so memory stays bounded whatever the
-// files' sizes and fresh pages are not touched for every file.
+// The writer's side of an add run: the archive's output buffer and the
+// pieces the reader thread has made of the files, taken in order.
 struct AddBuffers {
-  AddBuffers(RunState* st, int64_t limit) : out(&st->krf, st->last_pos, limit) {}
-  std::vector<uint8_t> chunk = std::vector<uint8_t>(kChunk);
-  std::vector<uint8_t> encoded = std::vector<uint8_t>(mixed::RleEncoder::MaxOutput(kChunk));
-  Appender out;
-};
+  AddBuffers(RunState* st, int64_t limit, std::vector<PipelineFile> files)
+      : out(&st->krf, st->last_pos, limit),
+        pieces(std::move(files), st->settings.compress == mixed::kCompressRle, kChunk) {}
 
-// Reads the piece of the file at `offset` into the chunk buffer, at most
-// `limit` - `offset` bytes; `*preloaded` bytes of the first piece are in
-// the buffer already. Returns the count, 0 at the end.
-size_t NextPiece(const host::File& input, int64_t offset, int64_t limit, AddBuffers* buffers,
-                 size_t* preloaded) {
-  if (*preloaded > 0) return std::exchange(*preloaded, 0);
-  size_t got = 0;
-  const size_t want = static_cast<size_t>(std::min<int64_t>(limit - offset, kChunk));
-  if (want > 0) test(input.ReadAt(offset, buffers->chunk.data(), want, &got));
-  return got;
-}
+  // The next piece of the file being added; a failed open or read ends
+  // the run here, as it would have where the read was made.
+  Piece Take() {
+    const Piece p = pieces.Next();
+    file_done = p.last;
+    if (p.kind == Piece::kOpenFailed) throw Fatal("\nCould not open input file...!\n");
+    test(p.kind != Piece::kReadFailed);
+    return p;
+  }
+  // Passes over what is left of a file given up on.
+  void Drop() {
+    while (!file_done) file_done = pieces.Next().last;
+  }
+
+  Appender out;
+  AddPipeline pieces;
+  bool file_done = true;
+};
 
 // What the store functions return when the block would pass the data limit.
 constexpr int64_t kBeyondLimit = -2;
 
-// Copies the file into the archive as it is, reading at most `limit` bytes.
-// Returns the count copied, or kBeyondLimit.
-int64_t StoreRaw(RunState* st, const host::File& input, int64_t limit, AddBuffers* buffers,
-                 size_t preloaded) {
+// Copies the file into the archive as it is, at most `limit` bytes; `first`
+// is its first piece when that is taken already. Returns the count copied,
+// or kBeyondLimit.
+int64_t StoreRaw(RunState* st, int64_t limit, AddBuffers* buffers, const Piece* first) {
   int64_t done = 0;
   while (done < limit) {
-    const size_t got = NextPiece(input, done, limit, buffers, &preloaded);
-    if (got == 0) break;
-    if (!buffers->out.Fits(got)) return kBeyondLimit;
-    buffers->out.Write(buffers->chunk.data(), got);
-    done += static_cast<int64_t>(got);
+    const Piece p = first != nullptr ? *std::exchange(first, nullptr) : buffers->Take();
+    if (p.size == 0) break;
+    if (!buffers->out.Fits(p.size)) return kBeyondLimit;
+    buffers->out.Write(p.data, p.size);
+    done += static_cast<int64_t>(p.size);
     ShowProgress(st);
   }
   return done;
@@ -208,33 +214,19 @@ int64_t StoreRaw(RunState* st, const host::File& input, int64_t limit, AddBuffer
 // -1 as soon as it is clear that the encoded form cannot end up shorter than
 // the file (nothing is ever written at or beyond the block's start +
 // limit), or kBeyondLimit. `*raw_length` receives the count of file bytes
-// read, `*still_loaded` the count of them still in the chunk buffer from the
-// file's start.
-int64_t StoreRle(RunState* st, const host::File& input, int64_t limit, AddBuffers* buffers,
-                 size_t preloaded, int64_t* raw_length, size_t* still_loaded) {
-  mixed::RleEncoder encoder;
+// read.
+int64_t StoreRle(RunState* st, int64_t limit, AddBuffers* buffers, Piece p, int64_t* raw_length) {
   int64_t read = 0, written = 0;
-  int pieces = 0;
-  uint8_t* const encoded = buffers->encoded.data();
-  for (;;) {
-    const size_t got = NextPiece(input, read, limit, buffers, &preloaded);
-    size_t produced;
-    if (got == 0) {
-      produced = encoder.Finish(encoded);
-    } else {
-      produced = encoder.Feed(buffers->chunk.data(), got, encoded);
-      read += static_cast<int64_t>(got);
-      ++pieces;
-    }
-    *still_loaded = pieces == 1 ? static_cast<size_t>(read) : 0;
+  for (;; p = buffers->Take()) {
+    read += static_cast<int64_t>(p.raw_size);
     // The file read so far is at most `limit` long: output that reaches
     // `limit` can no longer be shorter.
-    if (written + static_cast<int64_t>(produced) >= limit) return -1;
-    if (!buffers->out.Fits(produced)) return kBeyondLimit;
-    buffers->out.Write(encoded, produced);
-    written += static_cast<int64_t>(produced);
+    if (written + static_cast<int64_t>(p.size) >= limit) return -1;
+    if (!buffers->out.Fits(p.size)) return kBeyondLimit;
+    buffers->out.Write(p.data, p.size);
+    written += static_cast<int64_t>(p.size);
     ShowProgress(st);
-    if (got == 0) break;
+    if (p.kind == Piece::kFinish) break;
   }
   *raw_length = read;
   return written < read ? written : -1;
@@ -246,39 +238,31 @@ int64_t StoreRle(RunState* st, const host::File& input, int64_t limit, AddBuffer
 bool single_add(RunState* st, const AddStep& step, krfdir_t* entry, AddBuffers* buffers) {
   std::fprintf(st->out, "adding '%s'", step.shown.c_str());
   ShowProgress(st);
-  host::File input;
-  if (!input.Open(step.fs_path, host::File::Mode::kReadListed)) {
-    throw Fatal("\nCould not open input file...!\n");
-  }
   // Only what is read is stored, at most the length the search reported: a
   // file that changed since then still gives a sound entry.
-  size_t first = 0;
-  test(step.size > 0 && input.ReadAt(0, buffers->chunk.data(),
-                                     static_cast<size_t>(std::min(step.size, kChunk)), &first) &&
-       first > 0);
+  const Piece first = buffers->Take();
 
   *entry = krfdir_t{};
   krf::SetName(entry, step.stored);
   entry->Ofs = static_cast<int32_t>(st->last_pos);
   int64_t raw_length = 0;
   int64_t size = -1;
-  if (st->settings.compress == mixed::kCompressRle) {
+  const bool rle = st->settings.compress == mixed::kCompressRle;
+  if (rle) {
     std::fputs(", encoding RLE...", st->out);
     ShowProgress(st);
-    size_t still_loaded = 0;
-    size = StoreRle(st, input, step.size, buffers, first, &raw_length, &still_loaded);
+    size = StoreRle(st, step.size, buffers, first, &raw_length);
     if (size < 0) buffers->out.Rewind(st->last_pos);
-    // A file read in one piece is still in the buffer for storing as is.
-    first = still_loaded;
   }
   if (size >= 0) {
     entry->Type = krf::kMethodRle;
   } else if (size != kBeyondLimit) {
     // Encoding did not pay: the stored block is the file itself.
-    raw_length = StoreRaw(st, input, step.size, buffers, first);
+    raw_length = StoreRaw(st, step.size, buffers, rle ? nullptr : &first);
     size = raw_length;
     entry->Type = krf::kMethodNone;
   }
+  buffers->Drop();
   if (size == kBeyondLimit) {
     buffers->out.Rewind(st->last_pos);
     std::fputs("\n", st->out);
@@ -332,8 +316,14 @@ void add(RunState* st) {
   // New data stops at the limit; the directory copy goes beyond what it can
   // reach.
   const int64_t limit = DataLimit(*st, planner.files());
+  std::vector<PipelineFile> files;
+  for (const AddStep& step : planner.steps()) {
+    if (step.kind == AddStep::kFile) files.push_back({step.fs_path, step.size});
+  }
+  // The reader starts before anything on disk changes, so a run that
+  // cannot start it changes nothing.
+  AddBuffers buffers(st, limit, std::move(files));
   ProtectDirectory(st, std::min(planner.reach(), std::max<int64_t>(0, limit - st->last_pos)));
-  AddBuffers buffers(st, limit);
   for (const AddStep& step : planner.steps()) {
     switch (step.kind) {
       case AddStep::kEnter:
