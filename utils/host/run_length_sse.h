@@ -4,7 +4,9 @@
 // ends come from one compare with the next byte, the length of each run
 // piece from a prefix maximum of run starts, and SSSE3 packs the units out
 // through shuffle tables where SSE2 writes them one by one. The decoder and
-// the size scan work on 64 bytes a step from a mask of count bytes.
+// the size scan work on 64 bytes a step from a mask of count bytes; SSSE3
+// packs a block's literal and escaped bytes through the same tables, so
+// its decoder walks only the real runs.
 #pragma once
 
 #include <emmintrin.h>
@@ -32,6 +34,18 @@ inline uint64_t HighBits64(const uint8_t* p) {
   return uint64_t{HighBits(Load(p))} | uint64_t{HighBits(Load(p + 16))} << 16 |
          uint64_t{HighBits(Load(p + 32))} << 32 | uint64_t{HighBits(Load(p + 48))} << 48;
 }
+
+#if defined(__SSSE3__)
+// Bit j set when byte j of p[0..64) is `byte`.
+inline uint64_t EqualBits64(const uint8_t* p, uint8_t byte) {
+  const __m128i b = _mm_set1_epi8(static_cast<char>(byte));
+  uint64_t bits = 0;
+  for (int k = 0; k < 4; ++k) {
+    bits |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load(p + 16 * k), b)))} << (16 * k);
+  }
+  return bits;
+}
+#endif
 
 // 0xFF in byte j when bit j of the low 16 bits of `bits` is set.
 inline __m128i ByteMask(uint32_t bits) {
@@ -181,6 +195,33 @@ size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* con
     if (static_cast<size_t>(end - o) < static_cast<size_t>(Popcount(literals) + 63 * Popcount(counts) + 32)) {
       break;
     }
+#if defined(__SSSE3__)
+    // An escape (0xC1 and a byte) is a literal too: the block's literal
+    // bytes, escaped ones included, are packed to the front first, so that
+    // only the real runs take a turn of the walk. Pictures escape about
+    // half of their units. An escape in the last byte keeps its turn, as
+    // its byte lies in the next block.
+    const uint64_t escapes = counts & EqualBits64(q, kCount | 1) & ~(uint64_t{1} << 63);
+    const uint64_t runs = counts & ~escapes;
+    const uint64_t kept = ~(runs | runs << 1 | escapes | carry);
+    alignas(16) uint8_t packed[64 + 32];  // CopyLiterals reads 32 bytes whatever the length
+    uint8_t* w = packed;
+    for (int k = 0; k < 64; k += 16) {
+      const __m128i v = Load(q + k);
+      w = Pack8(w, v, static_cast<uint32_t>(kept >> k) & 0xFF);
+      w = Pack8(w, _mm_srli_si128(v, 8), static_cast<uint32_t>(kept >> (k + 8)) & 0xFF);
+    }
+    size_t j = 0;
+    for (uint64_t m = runs; m != 0; m &= m - 1) {
+      const auto k = static_cast<size_t>(LowestBit(m));
+      const auto before = static_cast<size_t>(Popcount(kept & ((uint64_t{1} << k) - 1)));
+      o = CopyLiterals(o, packed + j, before - j);
+      o = PutRun(o, q[k + 1], q[k] - kCount);
+      j = before;
+    }
+    const auto all = static_cast<size_t>(w - packed);
+    if (j < all) o = CopyLiterals(o, packed + j, all - j);
+#else
     size_t j = carry;
     for (uint64_t m = counts; m != 0; m &= m - 1) {
       const auto k = static_cast<size_t>(LowestBit(m));
@@ -189,6 +230,7 @@ size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* con
       j = k + 2;
     }
     if (j < 64) o = CopyLiterals(o, q + j, 64 - j);
+#endif
     carry = counts >> 63;
   }
   *consumed = i + carry;
