@@ -167,26 +167,15 @@ class Appender {
 
 // The writer's side of an add run: the archive's output buffer and the
 // pieces the reader thread has made of the files, taken in order.
-// Two readers share the files out, one file in turn each, so that opening
-// and reading (most of the time spent on many small files) uses both
-// cores too.
 struct AddBuffers {
   AddBuffers(RunState* st, int64_t limit, std::vector<PipelineFile> files)
       : out(&st->krf, st->last_pos, limit),
-        files_(std::move(files)),
-        even(files_, st->settings.compress == mixed::kCompressRle, kChunk, 0, 2),
-        odd(files_, st->settings.compress == mixed::kCompressRle, kChunk, 1, 2) {}
-
-  // Moves on to the next file.
-  void NextFile() {
-    if (started_) ++file_;
-    started_ = true;
-  }
+        pieces(std::move(files), st->settings.compress == mixed::kCompressRle, kChunk) {}
 
   // The next piece of the file being added; a failed open or read ends
   // the run here, as it would have where the read was made.
   Piece Take() {
-    const Piece p = (file_ % 2 == 0 ? even : odd).Next();
+    const Piece p = pieces.Next();
     file_done = p.last;
     if (p.kind == Piece::kOpenFailed) throw Fatal("\nCould not open input file...!\n");
     test(p.kind != Piece::kReadFailed);
@@ -194,18 +183,12 @@ struct AddBuffers {
   }
   // Passes over what is left of a file given up on.
   void Drop() {
-    while (!file_done) file_done = (file_ % 2 == 0 ? even : odd).Next().last;
+    while (!file_done) file_done = pieces.Next().last;
   }
 
   Appender out;
-  const std::vector<PipelineFile> files_;
-  AddPipeline even;
-  AddPipeline odd;
+  AddPipeline pieces;
   bool file_done = true;
-
- private:
-  size_t file_ = 0;  // the file being added, counted from 0
-  bool started_ = false;
 };
 
 // What the store functions return when the block would pass the data limit.
@@ -257,7 +240,6 @@ bool single_add(RunState* st, const AddStep& step, krfdir_t* entry, AddBuffers* 
   ShowProgress(st);
   // Only what is read is stored, at most the length the search reported: a
   // file that changed since then still gives a sound entry.
-  buffers->NextFile();
   const Piece first = buffers->Take();
 
   *entry = krfdir_t{};

@@ -19,16 +19,15 @@ constexpr int kRawCopies = 2;
 
 }  // namespace
 
-AddPipeline::AddPipeline(const std::vector<PipelineFile>& files, bool rle, size_t chunk,
-                         size_t first, size_t stride)
-    : files_(files), rle_(rle), chunk_(chunk), first_(first), stride_(stride) {
+AddPipeline::AddPipeline(std::vector<PipelineFile> files, bool rle, size_t chunk)
+    : files_(std::move(files)), rle_(rle), chunk_(chunk) {
   for (Batch& b : batches_) {
     // Not value-initialised: only the pages a run fills are ever touched.
     b.raw.reset(new uint8_t[kRawCopies * chunk_]);
     b.encoded.reset(new uint8_t[mixed::RleEncoder::MaxOutput(chunk_) + mixed::RleEncoder::MaxOutput(0)]);
     free_.push_back(&b);
   }
-  if (first_ >= files_.size()) return;
+  if (files_.empty()) return;
   try {
     reader_ = std::thread([this] { Run(); });
   } catch (const std::system_error& e) {
@@ -90,7 +89,7 @@ void AddPipeline::Publish() {
 }
 
 void AddPipeline::Run() {
-  for (size_t i = first_; i < files_.size(); i += stride_) {
+  for (size_t i = 0; i < files_.size(); ++i) {
     bool go_on = false;
     try {
       go_on = ReadFile(i);

@@ -46,13 +46,10 @@ struct Piece {
 
 class AddPipeline {
  public:
-  // `chunk` is the largest read. The reader takes the files `first`,
-  // `first` + `stride`, ... of `files`, so that several pipelines can share
-  // them out. It holds at most two batches of pieces (one being filled, one
-  // being written) of a chunk of file bytes and their encoding each, so
-  // memory stays bounded whatever the files.
-  AddPipeline(const std::vector<PipelineFile>& files, bool rle, size_t chunk, size_t first = 0,
-              size_t stride = 1);
+  // `chunk` is the largest read. The reader holds at most two batches of
+  // pieces (one being filled, one being written) of a chunk of file bytes
+  // and their encoding each, so memory stays bounded whatever the files.
+  AddPipeline(std::vector<PipelineFile> files, bool rle, size_t chunk);
   ~AddPipeline();  // stops and joins the reader
   AddPipeline(const AddPipeline&) = delete;
   AddPipeline& operator=(const AddPipeline&) = delete;
@@ -80,11 +77,9 @@ class AddPipeline {
   void Emit(const Piece& piece);
   void Publish();
 
-  const std::vector<PipelineFile>& files_;
+  const std::vector<PipelineFile> files_;
   const bool rle_;
   const size_t chunk_;
-  const size_t first_;
-  const size_t stride_;
   Batch batches_[2];
 
   std::mutex mutex_;

@@ -160,30 +160,10 @@ TEST(AddPipeline, FailuresEndTheFileAndTheReader) {
   EXPECT_TRUE(failed.last);
 
   // A file found empty when it is read, though listed with bytes.
-  const std::vector<PipelineFile> emptied = {{empty, 4}};
-  AddPipeline shrunk(emptied, false, kSmallChunk);
+  AddPipeline shrunk({{empty, 4}}, false, kSmallChunk);
   const Piece nothing = shrunk.Next();
   EXPECT_EQ(nothing.kind, Piece::kReadFailed);
   EXPECT_TRUE(nothing.last);
-}
-
-TEST(AddPipeline, TwoReadersShareTheFilesOutInTurn) {
-  Scratch scratch;
-  std::vector<PipelineFile> files;
-  std::vector<Bytes> contents;
-  for (int i = 0; i < 30; ++i) {
-    contents.push_back(i % 3 == 0 ? HighSaw(100 + i) : Noise(50 + 37 * i, static_cast<uint32_t>(i)));
-    files.push_back({scratch.Write(Numbered('t', i), contents.back()),
-                     static_cast<int64_t>(contents.back().size())});
-  }
-  AddPipeline even(files, true, kSmallChunk, 0, 2);
-  AddPipeline odd(files, true, kSmallChunk, 1, 2);
-  for (size_t i = 0; i < files.size(); ++i) {
-    const Outcome got = Consume(i % 2 == 0 ? &even : &odd, i, files[i].size);
-    Bytes encoding;
-    mixed_EncodeRLE(contents[i].data(), contents[i].size(), &encoding);
-    EXPECT_EQ(got.stored, got.encoded ? encoding : contents[i]) << "file " << i;
-  }
 }
 
 TEST(AddPipeline, StopsCleanlyWhenTheWriterGivesUpEarly) {
