@@ -11,22 +11,23 @@ namespace {
 
 // Lump names come from the file being converted; a '/' in one must not
 // steer the output out of the destination directory.
-std::string OutputName(const std::string& dest_path, const std::string& name) {
+std::string OutputName(const pcxframe::Frame& frame, const std::string& dest_path,
+                       const std::string& name) {
   std::string file_name = name;
   std::replace(file_name.begin(), file_name.end(), '/', '_');
-  return dest_path + file_name + ".pcx";
+  return dest_path + file_name + std::string(frame.extension());
 }
 
 }  // namespace
 
 bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& dest_path, const std::string& name) {
-  return picsnap::ConvertPicture(frame, pic, OutputName(dest_path, name));
+  return picsnap::ConvertPicture(frame, pic, OutputName(frame, dest_path, name));
 }
 
 bool single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
                         const std::string& dest_path, const std::string& name) {
-  std::string output_name = OutputName(dest_path, name);
+  std::string output_name = OutputName(frame, dest_path, name);
   const std::optional<miptex_t> tex = ReadMiptexHeader(mip.head.data(), mip.head.size(), mip.size);
   if (!tex) return false;
   const auto width = static_cast<int>(tex->width);
@@ -56,16 +57,19 @@ void LetUsRock(pcxframe::Frame& frame, const Wad& wad, const std::string& dest_p
 }
 
 int RunMipsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
+  const pcxframe::ConverterArgs args = pcxframe::TakePngSwitch(argc, argv);
   return pcxframe::RunConverter(
-      pcxframe::kMipsnapSettings, argc, out, interactive, [&](pcxframe::Frame& frame) {
+      pcxframe::kMipsnapSettings, args.argc(), out, interactive,
+      [&](pcxframe::Frame& frame) {
         const std::string dest_path =
-            std::string(argc > 2 ? argv[2] : "") + std::string(kTexturesDir);
-        out << "Converting all textures from '" << argv[1] << "' into '" << dest_path
-            << "*.pcx':\n";
+            std::string(args.argc() > 2 ? args.argv[2] : "") + std::string(kTexturesDir);
+        out << "Converting all textures from '" << args.argv[1] << "' into '" << dest_path
+            << "*" << frame.extension() << "':\n";
         Wad wad;
-        InitWad(argv[1], &wad);
+        InitWad(args.argv[1], &wad);
         LetUsRock(frame, wad, dest_path);
-      });
+      },
+      args.png);
 }
 
 }  // namespace mipsnap

@@ -8,6 +8,7 @@
 #include "host/file.h"
 #include "pcxframe/exit_status.h"
 #include "pcxframe/pcx_writer.h"
+#include "pngio/png_io.h"
 
 namespace pcxframe {
 
@@ -86,18 +87,39 @@ bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& f
     return false;
   }
   host::BufferedWriter writer(&file);
+  if (png_) {
+    WritePng(writer, width, height, rows);
+  } else {
+    WritePcx(writer, width, height, rows);
+  }
+  test(writer.Flush() ? 1 : 0, 1);
+  test(file.Close() ? 1 : 0, 1);
+  return true;
+}
+
+void Frame::RowDone(int row, int rows_per_block) {
+  if (row > 0 && row % rows_per_block == 0) ShowProgress();
+}
+
+namespace {
+
+int RowsPerBlock(int width) {
+  return static_cast<int>(std::max<int64_t>(1, kRowBlockBytes / static_cast<int64_t>(width)));
+}
+
+}  // namespace
+
+void Frame::WritePcx(host::BufferedWriter& writer, int width, int height, const RowSource& rows) {
   uint8_t header[pcx::kHeaderSize];
   BuildPcxHeader(header, width, height);
   writer.Write(header, sizeof header);
   test(writer.ok() ? 1 : 0, 1);
 
-  const auto row_bytes = static_cast<size_t>(width);
-  const auto rows_per_block =
-      static_cast<int>(std::max<int64_t>(1, kRowBlockBytes / static_cast<int64_t>(row_bytes)));
+  const int rows_per_block = RowsPerBlock(width);
   std::vector<uint8_t> line;
-  line.reserve(2 * row_bytes);
+  line.reserve(2 * static_cast<size_t>(width));
   for (int row = 0; row < height; ++row) {
-    if (row > 0 && row % rows_per_block == 0) ShowProgress();
+    RowDone(row, rows_per_block);
     line.clear();
     pcxWriteLine(&line, rows(row), width);
     writer.Write(line.data(), line.size());
@@ -105,9 +127,32 @@ bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& f
   writer.Put(pcx::kPaletteMarker);
   test(writer.ok() ? 1 : 0, 1);
   writer.Write(palette_.data(), palette_.size());
-  test(writer.Flush() ? 1 : 0, 1);
-  test(file.Close() ? 1 : 0, 1);
-  return true;
+}
+
+void Frame::WritePng(host::BufferedWriter& writer, int width, int height, const RowSource& rows) {
+  pngio::IndexedPngWriter png;
+  const pngio::Sink sink = [&writer](const uint8_t* data, size_t n) {
+    writer.Write(data, n);
+    return writer.ok();
+  };
+  test(png.Begin(width, height, palette_.data(), sink) ? 1 : 0, 1);
+  const int rows_per_block = RowsPerBlock(width);
+  for (int row = 0; row < height; ++row) {
+    RowDone(row, rows_per_block);
+    test(png.Row(rows(row)) ? 1 : 0, 1);
+  }
+}
+
+ConverterArgs TakePngSwitch(int argc, const char* const* argv) {
+  ConverterArgs args;
+  for (int i = 0; i < argc; ++i) {
+    if (i > 0 && std::string_view(argv[i]) == "-png") {
+      args.png = true;
+    } else {
+      args.argv.push_back(argv[i]);
+    }
+  }
+  return args;
 }
 
 Region ReadRegion(const host::File& file, int64_t start, int64_t size, size_t head_bytes) {
@@ -145,10 +190,11 @@ RowSource RegionRows(const Region& region, int64_t offset, int width, int height
 }
 
 int RunConverter(const ToolSettings& settings, int argc, std::ostream& out, bool interactive,
-                 const std::function<void(Frame&)>& body) {
+                 const std::function<void(Frame&)>& body, bool png) {
   int status = kExitOk;
   try {
     Frame frame(settings, out, interactive);
+    frame.set_png(png);
     frame.PrintBanner();
     frame.CheckArgument(argc);
     frame.LoadPalette();

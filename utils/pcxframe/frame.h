@@ -82,6 +82,14 @@ class Frame {
   const ToolSettings& settings() const { return settings_; }
   const Palette& palette() const { return palette_; }
 
+  // With -png the images are written as PNG files (8-bit indexed, the
+  // whole palette) instead of PCX, under the same names but for the
+  // extension.
+  void set_png(bool png) { png_ = png; }
+  bool png() const { return png_; }
+  // The extension of the image files written: ".pcx" or ".png".
+  std::string_view extension() const { return png_ ? ".png" : ".pcx"; }
+
   void PrintBanner();
   // Ends the run with the tool's message when argv holds no argument.
   void CheckArgument(int argc);
@@ -101,7 +109,7 @@ class Frame {
   int skipped() const { return skipped_; }
 
   // Writes a width x height image (rows of exactly `width` bytes) with the
-  // palette as the PCX file `filename`, after mapping '*' to '~' in it when
+  // palette as the PCX (or PNG) file `filename`, after mapping '*' to '~' in it when
   // the tool does so. A file that cannot be created (a FIFO or a device
   // under that name included) is reported as skipped and false is
   // returned; every other I/O failure is fatal.
@@ -115,9 +123,24 @@ class Frame {
   std::ostream& out_;
   const bool interactive_;
   host::FlushPacer pacer_;
+  void WritePcx(host::BufferedWriter& writer, int width, int height, const RowSource& rows);
+  void WritePng(host::BufferedWriter& writer, int width, int height, const RowSource& rows);
+  // Called every block of rows.
+  void RowDone(int row, int rows_per_block);
+
   Palette palette_{};
   int skipped_ = 0;
+  bool png_ = false;
 };
+
+// The converters' command lines with the -png switch, which may stand
+// anywhere, taken out: `argv` holds the other arguments, program name first.
+struct ConverterArgs {
+  std::vector<const char*> argv;
+  bool png = false;
+  int argc() const { return static_cast<int>(argv.size()); }
+};
+ConverterArgs TakePngSwitch(int argc, const char* const* argv);
 
 // Runs one converter: banner, argument check (argc counts the program
 // name), palette, then `body`. Fatal errors (and allocation failures) end in
@@ -125,6 +148,6 @@ class Frame {
 // kExitSkipped when something was skipped. The output is flushed before
 // returning; whether it arrived is the caller's to check.
 int RunConverter(const ToolSettings& settings, int argc, std::ostream& out, bool interactive,
-                 const std::function<void(Frame&)>& body);
+                 const std::function<void(Frame&)>& body, bool png = false);
 
 }  // namespace pcxframe

@@ -14,7 +14,7 @@ constexpr std::string_view kNotALump = "Not a valid LUMP file !\n";
 
 bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& name) {
-  return ConvertPicture(frame, pic, name + ".pcx");
+  return ConvertPicture(frame, pic, name + std::string(frame.extension()));
 }
 
 void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
@@ -28,8 +28,10 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
 }
 
 int RunPicsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
-  return pcxframe::RunConverter(pcxframe::kPicsnapSettings, argc, out, interactive,
-                                [&](pcxframe::Frame& frame) { LetUsRock(frame, argv[1]); });
+  const pcxframe::ConverterArgs args = pcxframe::TakePngSwitch(argc, argv);
+  return pcxframe::RunConverter(
+      pcxframe::kPicsnapSettings, args.argc(), out, interactive,
+      [&](pcxframe::Frame& frame) { LetUsRock(frame, args.argv[1]); }, args.png);
 }
 
 }  // namespace picsnap

@@ -25,7 +25,7 @@ pcxframe::Region ReadTexture(const host::DirEntry& entry, host::File* file) {
 void single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
                         const std::string& dest_path, const std::string& name) {
   std::ostream& out = frame.out();
-  std::string output_name = dest_path + name + ".pcx";
+  std::string output_name = dest_path + name + std::string(frame.extension());
   miptex_s tex;
   const WalCheck check = ReadWalHeader(mip.head.data(), mip.head.size(), mip.size, &tex);
   out << "texture '" << output_name << "': ";
@@ -64,13 +64,17 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path) {
 }
 
 int RunTexsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
+  const pcxframe::ConverterArgs args = pcxframe::TakePngSwitch(argc, argv);
   return pcxframe::RunConverter(
-      pcxframe::kTexsnapSettings, argc, out, interactive, [&](pcxframe::Frame& frame) {
+      pcxframe::kTexsnapSettings, args.argc(), out, interactive,
+      [&](pcxframe::Frame& frame) {
         const std::string dest_path =
-            std::string(argc > 1 ? argv[1] : "") + std::string(kTexturesDir);
-        out << "Converting all textures into '" << dest_path << "*.pcx':\n";
+            std::string(args.argc() > 1 ? args.argv[1] : "") + std::string(kTexturesDir);
+        out << "Converting all textures into '" << dest_path << "*" << frame.extension()
+            << "':\n";
         LetUsRock(frame, dest_path);
-      });
+      },
+      args.png);
 }
 
 }  // namespace texsnap

@@ -1,0 +1,70 @@
+// PNG images in memory, decoded and encoded through the system's PNG
+// library. Decoding takes every colour type, bit depth and interlacing; the
+// encoder writes the one form the tools produce: 8-bit indexed with the
+// whole 256-colour palette.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pngio {
+
+// A decoded image. A palette image keeps its indices (bit depths below 8
+// unpacked to one byte per pixel) and its palette, with the alpha of each
+// entry from tRNS (255 where tRNS says nothing). Every other colour type
+// becomes 8-bit RGBA: grey is spread to three channels, 16-bit channels are
+// scaled to 8 bits with rounding, a tRNS colour key becomes alpha 0.
+struct PngImage {
+  int width = 0;
+  int height = 0;
+  bool indexed = false;
+  std::vector<uint8_t> pixels;         // width * height indices, or 4 bytes per pixel
+  std::vector<uint8_t> palette;        // indexed: 3 bytes per entry, up to 256 entries
+  std::vector<uint8_t> palette_alpha;  // indexed: 1 byte per palette entry
+};
+
+inline constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+
+// True when the bytes begin with the PNG signature.
+bool LooksLikePng(const uint8_t* data, size_t size);
+
+// Decodes a whole PNG file held in memory. Images wider or higher than
+// `max_side` are refused from their header, before any pixel memory is
+// taken. False, with the reason in *error, for anything that is not a
+// complete valid PNG (a bad checksum included).
+bool ReadPng(const uint8_t* data, size_t size, int max_side, PngImage* out, std::string* error);
+
+// Receives the encoded bytes in order; returns false when they could not
+// be kept (a failed write), which ends the encoding.
+using Sink = std::function<bool(const uint8_t* data, size_t n)>;
+
+// Encodes an 8-bit indexed PNG with the 768-byte palette as its 256-entry
+// PLTE a row at a time, so memory does not grow with the image.
+class IndexedPngWriter {
+ public:
+  IndexedPngWriter();
+  ~IndexedPngWriter();
+  IndexedPngWriter(const IndexedPngWriter&) = delete;
+  IndexedPngWriter& operator=(const IndexedPngWriter&) = delete;
+
+  // Writes the signature and the header chunks.
+  // REQUIRES: 1 <= width, height <= 65535; Begin once per writer.
+  bool Begin(int width, int height, const uint8_t* palette, Sink sink);
+  // Takes the next row, `width` indices; the last row also ends the file.
+  bool Row(const uint8_t* row);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Appends to *out a PNG of width x height palette indices (rows from the
+// top, no padding). False only when the library fails.
+bool WriteIndexedPng(const uint8_t* indices, int width, int height, const uint8_t* palette,
+                     std::vector<uint8_t>* out);
+
+}  // namespace pngio

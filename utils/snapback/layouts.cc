@@ -1,0 +1,76 @@
+#include "snapback/layouts.h"
+
+#include <algorithm>
+
+#include "host/byteorder.h"
+
+namespace snapback {
+
+namespace {
+
+uint8_t* Grow(std::vector<uint8_t>* out, size_t n) {
+  const size_t at = out->size();
+  out->resize(at + n, 0);
+  return out->data() + at;
+}
+
+// The name, cut to `size` bytes; the rest stays zero.
+void PutName(uint8_t* p, const std::string& name, size_t size) {
+  std::copy_n(name.begin(), std::min(name.size(), size), p);
+}
+
+// The four level offsets, from `first` (where the full-size image starts).
+void PutLevelOffsets(uint8_t* p, uint32_t first, int width, int height) {
+  uint32_t at = first;
+  for (int k = 0; k < kMipLevels; ++k) {
+    host::PutLE32(p + 4 * k, at);
+    at += static_cast<uint32_t>(width >> k) * static_cast<uint32_t>(height >> k);
+  }
+}
+
+}  // namespace
+
+size_t MipTotal(int width, int height) {
+  size_t total = 0;
+  for (int k = 0; k < kMipLevels; ++k) {
+    total += static_cast<size_t>(width >> k) * static_cast<size_t>(height >> k);
+  }
+  return total;
+}
+
+void AppendPicture(const uint8_t* pixels, int width, int height, std::vector<uint8_t>* out) {
+  uint8_t* p = Grow(out, picsnap::kPicHeaderSize);
+  host::PutLE32s(p + picsnap::kPicWidthOffset, width);
+  host::PutLE32s(p + picsnap::kPicHeightOffset, height);
+  out->insert(out->end(), pixels, pixels + static_cast<size_t>(width) * height);
+}
+
+void AppendWalHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out) {
+  uint8_t* p = Grow(out, kWalHeaderSize);
+  PutName(p, name, kWalNameSize);
+  host::PutLE32s(p + texsnap::kWalWidthOffset, width);
+  host::PutLE32s(p + texsnap::kWalHeightOffset, height);
+  PutLevelOffsets(p + kWalOffsetsOffset, kWalHeaderSize, width, height);
+}
+
+void AppendMiptexHeader(const std::string& name, int width, int height,
+                        std::vector<uint8_t>* out) {
+  uint8_t* p = Grow(out, kMiptexFullHeaderSize);
+  PutName(p, name, kMiptexNameSize);
+  host::PutLE32s(p + mipsnap::kMiptexWidthOffset, width);
+  host::PutLE32s(p + mipsnap::kMiptexHeightOffset, height);
+  PutLevelOffsets(p + kMiptexOffsetsOffset, kMiptexFullHeaderSize, width, height);
+}
+
+void AppendLumpInfo(uint32_t position, uint32_t size, uint8_t type, const std::string& name,
+                    std::vector<uint8_t>* out) {
+  uint8_t* p = Grow(out, mipsnap::kLumpInfoSize);
+  host::PutLE32(p + mipsnap::kLumpFilePosOffset, position);
+  host::PutLE32(p + mipsnap::kLumpDiskSizeOffset, size);
+  host::PutLE32(p + kLumpSizeOffset, size);
+  p[kLumpTypeOffset] = type;
+  p[kLumpCompressionOffset] = 0;
+  PutName(p + mipsnap::kLumpNameOffset, name, mipsnap::kLumpNameSize);
+}
+
+}  // namespace snapback

@@ -1,0 +1,11 @@
+#include <cstdio>
+
+#include "host/process.h"
+#include "snapback/snapback.h"
+
+int main(int argc, char** argv) {
+  // First of all: no file opened later can become the console.
+  host::GuardStandardDescriptors();
+  const int status = snapback::RunSnapback(argc, argv, stdout, stderr);
+  return host::FinishConsole(stdout, "snapback") ? status : 1;
+}

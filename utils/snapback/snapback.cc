@@ -1,0 +1,313 @@
+#include "snapback/snapback.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/byteorder.h"
+#include "host/file.h"
+#include "snapback/colour_map.h"
+#include "snapback/image_file.h"
+#include "snapback/layouts.h"
+#include "snapback/mip_levels.h"
+#include "snapback/options.h"
+#include "snapback/output_file.h"
+
+namespace snapback {
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFatal = 1;
+constexpr int kExitSkipped = 2;
+constexpr size_t kPaletteSize = 768;
+// The largest sides the converters take back: pictures and WAD2 textures
+// by their rules, WAL textures by what a PCX header can hold.
+constexpr int kMaxPictureSide = picsnap::kPicMaxDimension;
+constexpr int kMaxWadTextureSide = static_cast<int>(mipsnap::kMiptexMaxDimension);
+constexpr int kMaxWalSide = 65535;
+constexpr int kTextureStep = 8;
+// Lump positions and sizes are signed 32-bit fields.
+constexpr int64_t kMaxWadSize = INT32_MAX;
+
+// A failure that ends the run: the message names the file and the reason.
+struct Fatal {
+  std::string message;
+};
+
+struct Limits {
+  int max_side;
+  bool texture;     // sides must be multiples of 8
+  size_t max_name;  // longest stored name
+};
+
+// An image ready to be stored: its stored name and full-size indices.
+struct Indexed {
+  std::string name;
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> indices;
+};
+
+std::string Reason() { return errno == host::kNotRegularFile ? "not a regular file" : std::strerror(errno); }
+
+std::string BaseName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The file name less its extension, as it is: "textures/.pcx", which
+// texsnap writes for a file named ".wal", gives back the empty name.
+std::string Stem(const std::string& path) {
+  const std::string base = BaseName(path);
+  return base.substr(0, base.rfind('.'));
+}
+
+// The name stored inside a file: the converters write a '*' as '~'.
+std::string StoredName(std::string stem) {
+  std::replace(stem.begin(), stem.end(), '~', '*');
+  return stem;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+  return text;
+}
+
+std::string Size(int width, int height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
+class Run {
+ public:
+  Run(const Options& options, ColourMap& map, std::FILE* out, std::FILE* err)
+      : options_(options), map_(map), out_(out), err_(err) {}
+
+  int status() const { return skipped_ ? kExitSkipped : kExitOk; }
+  const Options& options() const { return options_; }
+
+  void Skip(const std::string& path, const std::string& reason) {
+    std::fprintf(err_, "snapback: %s: skipped: %s\n", path.c_str(), reason.c_str());
+    skipped_ = true;
+  }
+  void Note(const std::string& path, const std::string& what) {
+    std::fprintf(err_, "snapback: %s: %s\n", path.c_str(), what.c_str());
+  }
+  void Wrote(const std::string& line) {
+    if (!options_.quiet) std::fprintf(out_, "%s\n", line.c_str());
+  }
+
+  // Reads and maps one image; false after its skip message.
+  bool Load(const std::string& path, const Limits& limits, Indexed* image);
+  // Appends the full-size indices and the three smaller levels.
+  void AppendLevels(const Indexed& image, std::vector<uint8_t>* out) {
+    out->insert(out->end(), image.indices.begin(), image.indices.end());
+    AppendMipLevels(image.indices.data(), image.width, image.height, map_, out);
+  }
+
+ private:
+  bool Decode(const std::string& path, const Limits& limits, Indexed* image);
+
+  const Options& options_;
+  ColourMap& map_;
+  std::FILE* out_;
+  std::FILE* err_;
+  bool skipped_ = false;
+};
+
+bool Run::Load(const std::string& path, const Limits& limits, Indexed* image) {
+  image->name = StoredName(Stem(path));
+  if (image->name.size() > limits.max_name) {
+    Skip(path, "the name '" + image->name + "' is longer than " +
+                   std::to_string(limits.max_name) + " characters");
+    return false;
+  }
+  try {
+    return Decode(path, limits, image);
+  } catch (const std::bad_alloc&) {
+    Skip(path, "not enough memory for the image");
+    return false;
+  }
+}
+
+bool Run::Decode(const std::string& path, const Limits& limits, Indexed* image) {
+  std::vector<uint8_t> bytes;
+  if (!host::ReadWholeFile(path, &bytes)) {
+    Skip(path, Reason());
+    return false;
+  }
+  SourceImage source;
+  std::string error;
+  if (!DecodeImage(bytes.data(), bytes.size(), limits.max_side, &source, &error)) {
+    Skip(path, error);
+    return false;
+  }
+  bytes = {};
+  if (limits.texture && (source.width % kTextureStep != 0 || source.height % kTextureStep != 0)) {
+    Skip(path, "a texture's sides must be multiples of 8, not " +
+                   Size(source.width, source.height));
+    return false;
+  }
+  bool kept = false;
+  image->indices = MapImage(source, map_, options_.dither, &kept);
+  image->width = source.width;
+  image->height = source.height;
+  return true;
+}
+
+std::string OutputPath(const Options& options, const std::string& image, const char* extension) {
+  std::string dir = options.output_dir.empty() ? host::HostDirName(image) : options.output_dir;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir + Stem(image) + extension;
+}
+
+// Creates every missing level of `dir`.
+void MakeDirectories(const std::string& dir) {
+  for (size_t at = dir.find('/', 1);; at = dir.find('/', at + 1)) {
+    const std::string level = dir.substr(0, at);
+    if (!host::IsDirectory(level) && !host::MakeDirectory(level) && !host::IsDirectory(level)) {
+      throw Fatal{level + ": cannot create the folder: " + Reason()};
+    }
+    if (at == std::string::npos) return;
+  }
+}
+
+// lmp and wal: one file per image, beside it or in the -o folder.
+void ConvertEach(Run& run) {
+  const bool wal = run.options().command == Command::kWal;
+  const Limits limits = wal ? Limits{kMaxWalSide, true, kMaxWalName}
+                            : Limits{kMaxPictureSide, false, SIZE_MAX};
+  std::set<std::string> written;
+  Indexed image;
+  std::vector<uint8_t> bytes;
+  for (const std::string& path : run.options().images) {
+    const std::string target = OutputPath(run.options(), path, wal ? ".wal" : ".lmp");
+    if (written.count(target) != 0) {
+      run.Skip(path, target + " was written already by this run");
+      continue;
+    }
+    if (!run.Load(path, limits, &image)) continue;
+    bytes.clear();
+    if (wal) {
+      AppendWalHeader(image.name, image.width, image.height, &bytes);
+      run.AppendLevels(image, &bytes);
+    } else {
+      AppendPicture(image.indices.data(), image.width, image.height, &bytes);
+    }
+    OutputFile file;
+    if (!file.Create(target)) {
+      run.Skip(path, target + ": cannot create: " + Reason());
+      continue;
+    }
+    file.writer().Write(bytes.data(), bytes.size());
+    if (!file.Commit()) throw Fatal{target + ": cannot write: " + Reason()};
+    written.insert(target);
+    run.Wrote(path + " -> " + target + " (" + Size(image.width, image.height) + ")");
+  }
+}
+
+// wad: the lumps go out one by one behind a header filled in last, so
+// memory holds one image at a time; the directory follows the last lump.
+void ConvertToWad(Run& run) {
+  const Options& options = run.options();
+  const std::string& target = options.wad_path;
+  const Limits limits = options.pictures ? Limits{kMaxPictureSide, false, kMaxLumpName}
+                                         : Limits{kMaxWadTextureSide, true, kMaxLumpName};
+  OutputFile file;
+  if (!file.Create(target)) throw Fatal{target + ": cannot create: " + Reason()};
+  std::vector<uint8_t> header(mipsnap::kWadInfoSize, 0);
+  file.writer().Write(header.data(), header.size());
+
+  std::vector<uint8_t> directory, lump;
+  std::set<std::string> names;  // lowered: lookups in a WAD2 ignore case
+  int64_t position = mipsnap::kWadInfoSize;
+  Indexed image;
+  for (const std::string& path : options.images) {
+    if (!run.Load(path, limits, &image)) continue;
+    if (!names.insert(Lower(image.name)).second) {
+      run.Skip(path, "the lump name '" + image.name + "' is taken already");
+      continue;
+    }
+    lump.clear();
+    if (options.pictures) {
+      AppendPicture(image.indices.data(), image.width, image.height, &lump);
+    } else {
+      AppendMiptexHeader(image.name, image.width, image.height, &lump);
+      run.AppendLevels(image, &lump);
+    }
+    const auto size = static_cast<int64_t>(lump.size());
+    const auto directory_size = static_cast<int64_t>(directory.size() + mipsnap::kLumpInfoSize);
+    if (position + size + directory_size > kMaxWadSize) {
+      names.erase(Lower(image.name));
+      run.Skip(path, target + " would grow beyond 2 GiB");
+      continue;
+    }
+    file.writer().Write(lump.data(), lump.size());
+    AppendLumpInfo(static_cast<uint32_t>(position), static_cast<uint32_t>(size),
+                   options.pictures ? kLumpTypePicture : kLumpTypeTexture, image.name,
+                   &directory);
+    position += size;
+    run.Wrote(path + " -> " + target + ": " + image.name + " (" +
+              Size(image.width, image.height) + ")");
+  }
+  if (directory.empty()) {
+    // An existing file of that name is better kept than emptied.
+    run.Note(target, "not written: no image to store");
+    return;
+  }
+  file.writer().Write(directory.data(), directory.size());
+  std::copy(mipsnap::kWadMagic.begin(), mipsnap::kWadMagic.end(), header.begin());
+  host::PutLE32(header.data() + mipsnap::kWadLumpCountOffset,
+                static_cast<uint32_t>(directory.size() / mipsnap::kLumpInfoSize));
+  host::PutLE32(header.data() + mipsnap::kWadDirOffsetOffset, static_cast<uint32_t>(position));
+  if (!file.PatchAt(0, header.data(), header.size()) || !file.Commit()) {
+    throw Fatal{target + ": cannot write: " + Reason()};
+  }
+}
+
+std::vector<uint8_t> LoadPalette(const std::string& path) {
+  std::vector<uint8_t> palette;
+  if (!host::ReadWholeFile(path, &palette)) {
+    throw Fatal{path + ": cannot read the palette: " + Reason()};
+  }
+  if (palette.size() < kPaletteSize) {
+    throw Fatal{path + ": a palette has 768 bytes, this file " + std::to_string(palette.size())};
+  }
+  return palette;
+}
+
+}  // namespace
+
+int RunSnapback(int argc, char** argv, std::FILE* out, std::FILE* err) {
+  Options options;
+  try {
+    if (ParseCommandLine(argc, argv, out, &options) == Parsed::kAnswered) return kExitOk;
+  } catch (const UsageError& e) {
+    std::fprintf(err, "snapback: %s\nTry 'snapback --help'.\n", e.what());
+    return kExitFatal;
+  }
+  try {
+    const std::vector<uint8_t> palette = LoadPalette(options.palette_path);
+    ColourMap map(palette.data(), options.fullbright);
+    Run run(options, map, out, err);
+    if (!options.output_dir.empty()) MakeDirectories(options.output_dir);
+    if (options.command == Command::kWad) {
+      ConvertToWad(run);
+    } else {
+      ConvertEach(run);
+    }
+    return run.status();
+  } catch (const Fatal& fatal) {
+    std::fprintf(err, "snapback: %s\n", fatal.message.c_str());
+  } catch (const std::bad_alloc&) {
+    std::fprintf(err, "snapback: not enough memory\n");
+  }
+  return kExitFatal;
+}
+
+}  // namespace snapback

@@ -1,0 +1,227 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "snapback/colour_map.h"
+#include "snapback/layouts.h"
+#include "snapback/mip_levels.h"
+#include "snapback/options.h"
+
+namespace snapback {
+namespace {
+
+std::vector<uint8_t> RandomPalette(uint32_t seed) {
+  std::vector<uint8_t> p(768);
+  for (uint8_t& b : p) {
+    seed = seed * 1664525u + 1013904223u;
+    b = static_cast<uint8_t>(seed >> 24);
+  }
+  return p;
+}
+
+// The rule written out as plainly as possible.
+uint8_t ReferenceNearest(const std::vector<uint8_t>& p, int r, int g, int b, int fullbright) {
+  int best = -1, best_d = 0;
+  for (int i = 0; i < 256; ++i) {
+    const int dr = r - p[3 * i], dg = g - p[3 * i + 1], db = b - p[3 * i + 2];
+    const int d = dr * dr + dg * dg + db * db;
+    if (i >= fullbright && d != 0) continue;
+    if (best < 0 || d < best_d) best = i, best_d = d;
+  }
+  return static_cast<uint8_t>(best);
+}
+
+TEST(ColourMap, NearestAgreesWithTheRule) {
+  for (int fullbright : {kNoFullbright, 224, 1}) {
+    std::vector<uint8_t> p = RandomPalette(static_cast<uint32_t>(fullbright));
+    // Duplicates on both sides of N: ties go to the lowest index.
+    p[3 * 10] = p[3 * 200] = p[3 * 250] = 9;
+    p[3 * 10 + 1] = p[3 * 200 + 1] = p[3 * 250 + 1] = 99;
+    p[3 * 10 + 2] = p[3 * 200 + 2] = p[3 * 250 + 2] = 199;
+    ColourMap map(p.data(), fullbright);
+    uint32_t seed = 1;
+    for (int n = 0; n < 20000; ++n) {
+      seed = seed * 1664525u + 1013904223u;
+      int r = static_cast<int>(seed >> 24), g = static_cast<int>(seed >> 16 & 255),
+          b = static_cast<int>(seed >> 8 & 255);
+      if (n % 3 == 0) {  // exact palette colours, fullbright ones included
+        const int i = static_cast<int>(seed % 256);
+        r = p[3 * i], g = p[3 * i + 1], b = p[3 * i + 2];
+      }
+      ASSERT_EQ(map.Nearest(r, g, b), ReferenceNearest(p, r, g, b, fullbright))
+          << r << "," << g << "," << b << " fullbright " << fullbright;
+    }
+  }
+}
+
+SourceImage Indexed(std::vector<uint8_t> pixels, std::vector<uint8_t> palette) {
+  SourceImage image;
+  image.width = static_cast<int>(pixels.size());
+  image.height = 1;
+  image.indexed = true;
+  image.pixels = std::move(pixels);
+  image.palette = std::move(palette);
+  image.palette_alpha.assign(256, 255);
+  return image;
+}
+
+TEST(ColourMap, KeepsIndicesOnlyWhenTheUsedColoursMatch) {
+  const std::vector<uint8_t> tool = RandomPalette(3);
+  ColourMap map(tool.data(), kNoFullbright);
+  bool kept = false;
+  // Index 7 duplicates index 2's colour: kept as 7, not moved to 2.
+  std::vector<uint8_t> tool_dup = tool;
+  for (int k = 0; k < 3; ++k) tool_dup[21 + k] = tool[6 + k];
+  ColourMap dup_map(tool_dup.data(), kNoFullbright);
+  EXPECT_EQ(MapImage(Indexed({7, 2, 255}, tool_dup), dup_map, false, &kept),
+            (std::vector<uint8_t>{7, 2, 255}));
+  EXPECT_TRUE(kept);
+  // An unused index may differ; a used one that differs maps every pixel.
+  std::vector<uint8_t> own = tool;
+  own[3 * 40] ^= 1;
+  EXPECT_EQ(MapImage(Indexed({5, 6}, own), map, false, &kept), (std::vector<uint8_t>{5, 6}));
+  EXPECT_TRUE(kept);
+  std::vector<uint8_t> moved(768, 0);
+  for (int k = 0; k < 3; ++k) moved[k] = tool[27 + k];  // own index 0 shows tool colour 9
+  const auto mapped = MapImage(Indexed({0}, moved), map, false, &kept);
+  EXPECT_FALSE(kept);
+  EXPECT_EQ(mapped[0], ReferenceNearest(tool, tool[27], tool[28], tool[29], kNoFullbright));
+}
+
+TEST(ColourMap, AlphaBelowHalfBecomesIndex255) {
+  const std::vector<uint8_t> tool = RandomPalette(4);
+  ColourMap map(tool.data(), kNoFullbright);
+  SourceImage rgba;
+  rgba.width = 3;
+  rgba.height = 1;
+  rgba.pixels = {tool[0], tool[1], tool[2], 127, tool[0], tool[1], tool[2], 128, 1, 2, 3, 0};
+  bool kept = true;
+  const auto out = MapImage(rgba, map, false, &kept);
+  EXPECT_FALSE(kept);
+  EXPECT_EQ(out, (std::vector<uint8_t>{255, ReferenceNearest(tool, tool[0], tool[1], tool[2], 256), 255}));
+  SourceImage trns = Indexed({1, 2}, tool);
+  trns.palette_alpha[2] = 0;
+  EXPECT_EQ(MapImage(trns, map, false, &kept), (std::vector<uint8_t>{1, 255}));
+  EXPECT_TRUE(kept);
+}
+
+TEST(ColourMap, DitherSpreadsTheError) {
+  // Black and white only: a flat mid grey dithers to a mix of both.
+  std::vector<uint8_t> p(768, 0);
+  for (int i = 1; i < 256; ++i) p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = 255;
+  ColourMap map(p.data(), kNoFullbright);
+  SourceImage grey;
+  grey.width = 16;
+  grey.height = 4;
+  grey.pixels.assign(16 * 4 * 4, 128);
+  bool kept = false;
+  const auto nearest = MapImage(grey, map, false, &kept);
+  const auto dithered = MapImage(grey, map, true, &kept);
+  EXPECT_EQ(std::count(nearest.begin(), nearest.end(), 1), 64);
+  const auto white = std::count(dithered.begin(), dithered.end(), 1);
+  EXPECT_GT(white, 24);
+  EXPECT_LT(white, 40);
+  EXPECT_EQ(std::count(dithered.begin(), dithered.end(), 0), 64 - white);
+}
+
+TEST(MipLevels, MeansOfBlocksRoundedHalfUp) {
+  // Grey palette: index i is (i, i, i), so the nearest index is the mean.
+  std::vector<uint8_t> p(768);
+  for (int i = 0; i < 256; ++i) p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = static_cast<uint8_t>(i);
+  ColourMap map(p.data(), kNoFullbright);
+  std::vector<uint8_t> full(16 * 8);
+  for (size_t i = 0; i < full.size(); ++i) full[i] = static_cast<uint8_t>(i % 16 * 3 + i / 16);
+  full[0] = 1;  // block (0,0) of level 1: 1, 3, 1+... sums
+  std::vector<uint8_t> out;
+  AppendMipLevels(full.data(), 16, 8, map, &out);
+  ASSERT_EQ(out.size(), size_t{8 * 4 + 4 * 2 + 2 * 1});
+  auto mean = [&](int x0, int y0, int side) {
+    unsigned sum = 0, n = static_cast<unsigned>(side * side);
+    for (int y = y0; y < y0 + side; ++y)
+      for (int x = x0; x < x0 + side; ++x) sum += full[static_cast<size_t>(y * 16 + x)];
+    return static_cast<uint8_t>((sum + n / 2) / n);
+  };
+  size_t at = 0;
+  for (int k = 1; k <= 3; ++k) {
+    const int side = 1 << k;
+    for (int y = 0; y < (8 >> k); ++y)
+      for (int x = 0; x < (16 >> k); ++x) EXPECT_EQ(out[at++], mean(x * side, y * side, side)) << k;
+  }
+}
+
+TEST(Layouts, BytesAsTheFormatsSpellThem) {
+  std::vector<uint8_t> wal;
+  AppendWalHeader("*lava", 16, 8, &wal);
+  ASSERT_EQ(wal.size(), 100u);
+  std::vector<uint8_t> expected(100, 0);
+  const uint8_t fields[] = {16, 0, 0, 0, 8, 0, 0, 0, 100, 0, 0, 0, 228, 0, 0, 0,
+                            4, 1, 0, 0, 12, 1, 0, 0};  // 100 + 128, + 32, + 8
+  std::copy(std::begin(fields), std::end(fields), expected.begin() + 32);
+  std::copy_n("*lava", 5, expected.begin());
+  EXPECT_EQ(wal, expected);
+
+  std::vector<uint8_t> tex;
+  AppendMiptexHeader("0123456789abcde", 8, 8, &tex);
+  ASSERT_EQ(tex.size(), 40u);
+  EXPECT_EQ(std::string(tex.begin(), tex.begin() + 16), std::string("0123456789abcde\0", 16));
+  const uint8_t offsets[] = {40, 0, 0, 0, 104, 0, 0, 0, 120, 0, 0, 0, 124, 0, 0, 0};
+  EXPECT_TRUE(std::equal(std::begin(offsets), std::end(offsets), tex.begin() + 24));
+
+  std::vector<uint8_t> entry;
+  AppendLumpInfo(0x01020304, 0x1234, kLumpTypeTexture, "*w", &entry);
+  const uint8_t want[32] = {4, 3, 2, 1, 0x34, 0x12, 0, 0, 0x34, 0x12, 0, 0, 0x44, 0, 0, 0, '*', 'w'};
+  EXPECT_EQ(entry, std::vector<uint8_t>(std::begin(want), std::end(want)));
+
+  std::vector<uint8_t> pic;
+  const uint8_t pixels[3] = {1, 2, 3};
+  AppendPicture(pixels, 3, 1, &pic);
+  EXPECT_EQ(pic, (std::vector<uint8_t>{3, 0, 0, 0, 1, 0, 0, 0, 1, 2, 3}));
+  EXPECT_EQ(MipTotal(16, 8), size_t{128 + 32 + 8 + 2});
+}
+
+TEST(Options, RefusesWhatCannotRun) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"tga", "a.png"},
+      {"lmp"},
+      {"wad", "out.wad"},
+      {"wad", "-o", "dir", "out.wad", "a.png"},
+      {"lmp", "--pic", "a.png"},
+      {"lmp", "--fullbright", "0", "a.png"},
+      {"lmp", "--fullbright", "256", "a.png"},
+      {"lmp", "--fullbright", "12x", "a.png"},
+      {"lmp", "-x", "a.png"},
+      {"lmp", "a.png", "-p"},
+  };
+  for (const auto& words : bad) {
+    std::vector<std::string> argv_strings = {"snapback"};
+    argv_strings.insert(argv_strings.end(), words.begin(), words.end());
+    std::vector<char*> argv;
+    for (std::string& w : argv_strings) argv.push_back(w.data());
+    Options options;
+    EXPECT_THROW(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), stdout, &options),
+                 UsageError)
+        << (words.empty() ? "(nothing)" : words[0]) << " " << words.size();
+  }
+}
+
+TEST(Options, OptionsAnywhereAfterTheCommand) {
+  std::vector<std::string> words = {"snapback", "wad", "out.wad", "a.png", "--pic", "-q",
+                                    "b.pcx",    "--fullbright", "240", "-p", "pal.lmp"};
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(w.data());
+  Options o;
+  ASSERT_EQ(ParseCommandLine(static_cast<int>(argv.size()), argv.data(), stdout, &o), Parsed::kRun);
+  EXPECT_EQ(o.command, Command::kWad);
+  EXPECT_EQ(o.wad_path, "out.wad");
+  EXPECT_EQ(o.images, (std::vector<std::string>{"a.png", "b.pcx"}));
+  EXPECT_TRUE(o.pictures && o.quiet);
+  EXPECT_EQ(o.fullbright, 240);
+  EXPECT_EQ(o.palette_path, "pal.lmp");
+}
+
+}  // namespace
+}  // namespace snapback
