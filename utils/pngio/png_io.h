@@ -16,8 +16,8 @@ namespace pngio {
 // A decoded image. A palette image keeps its indices (bit depths below 8
 // unpacked to one byte per pixel) and its palette, with the alpha of each
 // entry from tRNS (255 where tRNS says nothing). Every other colour type
-// becomes 8-bit RGBA: grey is spread to three channels, 16-bit channels are
-// scaled to 8 bits with rounding, a tRNS colour key becomes alpha 0.
+// becomes 8-bit RGBA: grey is spread to three channels, 16-bit channels keep their
+// high byte, a tRNS colour key becomes alpha 0.
 struct PngImage {
   int width = 0;
   int height = 0;
