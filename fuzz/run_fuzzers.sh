@@ -8,7 +8,7 @@
 #   fuzz/run_fuzzers.sh [BUILD_DIR [SECONDS_PER_TARGET [TARGET...]]]
 #
 # BUILD_DIR defaults to build-fuzz, SECONDS_PER_TARGET to 15, the targets
-# to all of: archive rle wad wal. The corpus each target grows is kept in
+# to all of: archive rle wad wal image. The corpus each target grows is kept in
 # BUILD_DIR/fuzz/corpus/, logs and failing inputs go to
 # BUILD_DIR/fuzz/findings/. Replay a failing input with
 #   BUILD_DIR/fuzz/<target>_fuzzer FILE
@@ -20,7 +20,7 @@ build=$(cd "${1:-$top/build-fuzz}" && pwd)
 seconds=${2:-15}
 shift $(($# > 2 ? 2 : $#))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(archive rle wad wal)
+[ ${#targets[@]} -gt 0 ] || targets=(archive rle wad wal image)
 
 fuzz="$build/fuzz"
 rm -rf "$fuzz/seeds"

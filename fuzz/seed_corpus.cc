@@ -14,6 +14,9 @@
 #include "converters_support.h"
 #include "e2e_support.h"
 #include "mixed/mixed.h"
+#include "pcxframe/pcx_format.h"
+#include "pcxframe/pcx_writer.h"
+#include "pngio/png_io.h"
 #include "xkrf/xkrf.h"
 
 namespace {
@@ -130,6 +133,29 @@ void WalSeeds(const fs::path& out) {
   Save(out, "dot.wal", convtest::WalFile(1, 1, Bytes{0xC5}));
 }
 
+// The images snapback reads: PCX files as the converters write them and
+// indexed PNG files, one of a texture's size and one of odd sides.
+void ImageSeeds(const fs::path& out) {
+  const Bytes palette = convtest::Palette();
+  for (const convtest::Image& img : {convtest::TestImage(8, 8, 6), convtest::TestImage(9, 5, 7)}) {
+    const std::string name = std::to_string(img.width) + "x" + std::to_string(img.height);
+    Bytes pcx(pcx::kHeaderSize);
+    pcxframe::BuildPcxHeader(pcx.data(), img.width, img.height);
+    for (int y = 0; y < img.height; ++y) {
+      pcxframe::pcxWriteLine(&pcx, img.pixels.data() + y * img.width, img.width);
+    }
+    pcx.push_back(pcx::kPaletteMarker);
+    pcx.insert(pcx.end(), palette.begin(), palette.end());
+    Save(out, name + ".pcx", pcx);
+    Bytes png;
+    if (!pngio::WriteIndexedPng(img.pixels.data(), img.width, img.height, palette.data(), &png)) {
+      std::fprintf(stderr, "cannot encode a PNG seed\n");
+      std::exit(1);
+    }
+    Save(out, name + ".png", png);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -142,5 +168,6 @@ int main(int argc, char** argv) {
   RleSeeds(out / "rle");
   WadSeeds(out / "wad");
   WalSeeds(out / "wal");
+  ImageSeeds(out / "image");
   return 0;
 }
