@@ -6,7 +6,7 @@
 include(GNUInstallDirs)
 
 find_program(KRF_GZIP gzip REQUIRED)
-set(KRF_TOOLS xkrf picsnap mipsnap texsnap)
+set(KRF_TOOLS xkrf picsnap mipsnap texsnap snapback)
 set(krf_compressed)
 # gzip -9n: no name or time stamp inside, so the same page gives the same bytes.
 function(krf_gzip source output)
@@ -53,7 +53,8 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "xkrf packs a game's loose files into a KRF resource archive and adds,\n"
     "deletes, extracts, lists and tests its entries. picsnap, mipsnap and\n"
     "texsnap turn 8-bit palettised picture lumps, WAD2 files and WAL textures\n"
-    "into PCX images.")
+    "into PCX or PNG images; snapback turns edited PCX and PNG images back\n"
+    "into picture lumps, WAL textures and WAD2 files.")
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

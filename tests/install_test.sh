@@ -48,6 +48,7 @@ run xkrf 1 "Usage: xkrf KRF-file file-mask [-subs -add -del -ext (-list) (-none)
 run picsnap 1 "Error: Could not open 'palette.lmp' !" logo
 run mipsnap 1 "Error: Could not open 'palette.lmp' !" gfx.wad
 run texsnap 1 "Error: Could not open 'palette.lmp' !"
+run snapback 1 "snapback: palette.lmp: cannot read the palette: No such file or directory" lmp x.png
 
 # The installed xkrf also does real work: pack a file, then test the archive.
 work=$scratch/pack
