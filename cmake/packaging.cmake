@@ -39,7 +39,7 @@ krf_gzip(${PROJECT_SOURCE_DIR}/packaging/changelog ${changelog})
 add_custom_target(krf_compressed_docs ALL DEPENDS ${krf_compressed} ${changelog})
 install(FILES ${changelog} ${PROJECT_SOURCE_DIR}/packaging/copyright
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
-foreach(completion IN ITEMS xkrf)
+foreach(completion IN ITEMS xkrf snapback)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/${completion}
           DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endforeach()

@@ -5,7 +5,7 @@
 # The tools this kit installs, each with a manual page man/<tool>.1
 # (installed gzipped), and those with a bash completion completion/<tool>.
 tools=(xkrf picsnap mipsnap texsnap snapback)
-completions=(xkrf)
+completions=(xkrf snapback)
 
 # The files an installation holds below its prefix, one per line, sorted.
 expected_files() {
