@@ -89,6 +89,27 @@ TEST(ConverterFrame, PaletteProblemsEndBeforeAnyInput) {
   }
 }
 
+// --help and --version, anywhere on the command line, answer on standard
+// output with status 0 before the palette or any input is looked at.
+TEST(ConverterFrame, HelpAndVersionAnswerWithoutAPalette) {
+  for (const Tool& tool : Tools()) {
+    SCOPED_TRACE(tool.name);
+    e2e::ScratchDir dir;
+    std::vector<std::string> args = tool.args;
+    args.push_back("--help");
+    auto r = e2e::Run(tool.binary, args, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    std::string lower = tool.name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(r.out.rfind("Usage: " + lower + " ", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("See " + lower + "(1).\n"), std::string::npos) << r.out;
+    r = e2e::Run(tool.binary, {"--version", "-png"}, dir.path());
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.rfind(lower + " (KRF tools) 1.0.0\nCopyright", 0), 0u) << r.out;
+    EXPECT_EQ(e2e::Exists(dir / "textures"), false);
+  }
+}
+
 TEST(ConverterFrame, PaletteIsItsFirst768Bytes) {
   for (const Tool& tool : Tools()) {
     e2e::ScratchDir dir;

@@ -6,11 +6,13 @@ namespace about {
 
 const char* Version() { return KRF_VERSION; }
 
+const char kLicenceLine[] =
+    "Copyright (c) 2026 the KRF tools authors. MIT License: free to use, change and share, "
+    "with no warranty.\n";
+
 void PrintVersion(std::FILE* out, const char* tool) {
   std::fprintf(out, "%s (KRF tools) %s\n", tool, KRF_VERSION);
-  std::fputs("Copyright (c) 2026 the KRF tools authors. MIT License: free to use, change and "
-             "share, with no warranty.\n",
-             out);
+  std::fputs(kLicenceLine, out);
 }
 
 const char* LongQuery(int argc, const char* const* argv) {

@@ -9,6 +9,9 @@ namespace about {
 // The kit's version, as the build gives it ("1.0.0").
 const char* Version();
 
+// The line under the version: the licence.
+extern const char kLicenceLine[];
+
 // Prints "TOOL (KRF tools) VERSION" and the licence line.
 void PrintVersion(std::FILE* out, const char* tool);
 

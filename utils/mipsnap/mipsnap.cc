@@ -69,7 +69,7 @@ int RunMipsnap(int argc, const char* const* argv, std::ostream& out, bool intera
         InitWad(args.argv[1], &wad);
         LetUsRock(frame, wad, dest_path);
       },
-      args.png);
+      args.png, args.query);
 }
 
 }  // namespace mipsnap

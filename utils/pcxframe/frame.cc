@@ -8,6 +8,7 @@
 #include "host/file.h"
 #include "pcxframe/exit_status.h"
 #include "pcxframe/pcx_writer.h"
+#include "about/about.h"
 #include "pngio/png_io.h"
 
 namespace pcxframe {
@@ -145,6 +146,7 @@ void Frame::WritePng(host::BufferedWriter& writer, int width, int height, const 
 
 ConverterArgs TakePngSwitch(int argc, const char* const* argv) {
   ConverterArgs args;
+  args.query = about::LongQuery(argc, argv);
   for (int i = 0; i < argc; ++i) {
     if (i > 0 && std::string_view(argv[i]) == "-png") {
       args.png = true;
@@ -190,7 +192,16 @@ RowSource RegionRows(const Region& region, int64_t offset, int width, int height
 }
 
 int RunConverter(const ToolSettings& settings, int argc, std::ostream& out, bool interactive,
-                 const std::function<void(Frame&)>& body, bool png) {
+                 const std::function<void(Frame&)>& body, bool png, const char* query) {
+  if (query != nullptr) {
+    if (query[2] == 'h') {
+      out << settings.help;
+    } else {
+      out << settings.name << " (KRF tools) " << about::Version() << "\n" << about::kLicenceLine;
+    }
+    out.flush();
+    return kExitOk;
+  }
   int status = kExitOk;
   try {
     Frame frame(settings, out, interactive);

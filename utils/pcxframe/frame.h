@@ -138,6 +138,7 @@ class Frame {
 struct ConverterArgs {
   std::vector<const char*> argv;
   bool png = false;
+  const char* query = nullptr;  // "--help" or "--version", given anywhere
   int argc() const { return static_cast<int>(argv.size()); }
 };
 ConverterArgs TakePngSwitch(int argc, const char* const* argv);
@@ -146,8 +147,10 @@ ConverterArgs TakePngSwitch(int argc, const char* const* argv);
 // name), palette, then `body`. Fatal errors (and allocation failures) end in
 // the closing screen and kExitFatal; a normal end gives kExitOk, or
 // kExitSkipped when something was skipped. The output is flushed before
-// returning; whether it arrived is the caller's to check.
+// returning; whether it arrived is the caller's to check. A `query`
+// ("--help" or "--version") is answered instead, with kExitOk.
 int RunConverter(const ToolSettings& settings, int argc, std::ostream& out, bool interactive,
-                 const std::function<void(Frame&)>& body, bool png = false);
+                 const std::function<void(Frame&)>& body, bool png = false,
+                 const char* query = nullptr);
 
 }  // namespace pcxframe

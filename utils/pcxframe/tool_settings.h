@@ -11,6 +11,8 @@ struct ToolSettings {
   std::string_view no_argument;     // error without an argument; empty: not checked
   std::string_view create_failure;  // printed when a PCX file cannot be created
   bool star_to_tilde;               // '*' in output names becomes '~'
+  std::string_view name;            // the program's name, for --version
+  std::string_view help;            // what --help prints
 };
 
 extern const ToolSettings kMipsnapSettings;

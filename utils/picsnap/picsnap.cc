@@ -31,7 +31,7 @@ int RunPicsnap(int argc, const char* const* argv, std::ostream& out, bool intera
   const pcxframe::ConverterArgs args = pcxframe::TakePngSwitch(argc, argv);
   return pcxframe::RunConverter(
       pcxframe::kPicsnapSettings, args.argc(), out, interactive,
-      [&](pcxframe::Frame& frame) { LetUsRock(frame, args.argv[1]); }, args.png);
+      [&](pcxframe::Frame& frame) { LetUsRock(frame, args.argv[1]); }, args.png, args.query);
 }
 
 }  // namespace picsnap

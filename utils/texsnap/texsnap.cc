@@ -74,7 +74,7 @@ int RunTexsnap(int argc, const char* const* argv, std::ostream& out, bool intera
             << "':\n";
         LetUsRock(frame, dest_path);
       },
-      args.png);
+      args.png, args.query);
 }
 
 }  // namespace texsnap
