@@ -57,9 +57,7 @@ configure() {
 compile() { cmake --build "$build" -j"$(nproc)" --target "${tools[@]}"; }
 step "configuring a Release build of the tools" configure
 step "building ${tools[*]}" compile
-for t in xkrf picsnap mipsnap texsnap snapback; do
-  eval "$t() { \"$build/utils/$t/$t\" \"\$@\"; }"
-done
+for t in xkrf picsnap mipsnap texsnap snapback; do PATH=$build/utils/$t:$PATH; done
 samples=$build/samples/krf_make_samples
 
 rm -rf "$work"
