@@ -107,8 +107,12 @@ TEST(XkrfCommandLine, OnlyAddingCreatesAnArchive) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.echo + c.mask + " on " + std::to_string(c.stand));
     ScratchDir dir;
-    if (c.stand == kDangling) ASSERT_EQ(symlink("nowhere/x.krf", (dir / "data.krf").c_str()), 0);
-    if (c.stand == kFifo) ASSERT_EQ(mkfifo((dir / "data.krf").c_str(), 0644), 0);
+    if (c.stand == kDangling) {
+      ASSERT_EQ(symlink("nowhere/x.krf", (dir / "data.krf").c_str()), 0);
+    }
+    if (c.stand == kFifo) {
+      ASSERT_EQ(mkfifo((dir / "data.krf").c_str(), 0644), 0);
+    }
     if (c.stand == kFolder) e2e::MakeDirs(dir / "data.krf");
     ExpectTranscript(Xkrf(c.args, dir.path()), c.exit_code,
                      Summary(c.echo, "data.krf", c.mask) + c.after_summary);

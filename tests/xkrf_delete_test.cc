@@ -172,11 +172,15 @@ TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
     e2e::WriteFile(dir / "victim", victim);
     e2e::WriteFile(real, BuildArchive(entries));
     e2e::MakeDirs(work);
-    if (c.archive_is_link) ASSERT_EQ(symlink("../store/data.krf", (work + "/data.krf").c_str()), 0);
+    if (c.archive_is_link) {
+      ASSERT_EQ(symlink("../store/data.krf", (work + "/data.krf").c_str()), 0);
+    }
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
     // Root can give the archive away; the compacted one must stay with its owner.
     const bool as_root = geteuid() == 0;
-    if (as_root) ASSERT_EQ(chown(real.c_str(), 4321, 8765), 0);
+    if (as_root) {
+      ASSERT_EQ(chown(real.c_str(), 4321, 8765), 0);
+    }
     switch (c.plant) {
       case kNothing: break;
       case kLinkOut: ASSERT_EQ(symlink((dir / "victim").c_str(), temp.c_str()), 0); break;

@@ -27,6 +27,20 @@ using e2e::ScratchDir;
 using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::seconds kDeadline{20};
+
+// A machine without pseudo-terminals (a chroot without /dev/pts mounted, a
+// bare container) cannot run these tests at all: they skip, saying why.
+std::string NoPseudoTerminal() {
+  const int probe = posix_openpt(O_RDWR | O_NOCTTY);
+  const char* slave =
+      probe >= 0 && grantpt(probe) == 0 && unlockpt(probe) == 0 ? ptsname(probe) : nullptr;
+  const bool usable = slave != nullptr && access(slave, R_OK | W_OK) == 0;
+  const std::string why =
+      usable ? "" : std::string("no pseudo-terminal here: ") + std::strerror(errno);
+  if (probe >= 0) close(probe);
+  return why;
+}
+
 constexpr tcflag_t kCookedFlags = ECHO | ICANON | ISIG;
 
 // A scratch folder holding arch.krf with one entry, a.txt, stored as is.
@@ -201,6 +215,7 @@ std::string Describe(int status) {
 // like here: under the sanitizers those belong to the sanitizer's runtime,
 // whose handlers the key wait leaves alone.)
 TEST(XkrfTerminal, SignalDuringKeyWaitRestoresTheTerminal) {
+  if (const std::string why = NoPseudoTerminal(); !why.empty()) GTEST_SKIP() << why;
   const struct Case {
     int sig;
     bool inherited_ignored;
@@ -239,6 +254,7 @@ TEST(XkrfTerminal, SignalDuringKeyWaitRestoresTheTerminal) {
 // stopped, the wait's mode again when it continues, and a key then ends the
 // listing as usual.
 TEST(XkrfTerminal, StopDuringKeyWaitRestoresTheTerminalUntilContinued) {
+  if (const std::string why = NoPseudoTerminal(); !why.empty()) GTEST_SKIP() << why;
   Archive archive;
   for (const int stop : {SIGTSTP, SIGTTIN, SIGTTOU}) {
     SCOPED_TRACE(strsignal(stop));
@@ -275,6 +291,7 @@ TEST(XkrfTerminal, StopDuringKeyWaitRestoresTheTerminalUntilContinued) {
 // for a key: the listing runs to its end at once, byte for byte as always,
 // and the terminal's mode is never touched.
 TEST(XkrfTerminal, NoKeyWaitWhenOutputIsNotATerminal) {
+  if (const std::string why = NoPseudoTerminal(); !why.empty()) GTEST_SKIP() << why;
   Archive archive;
   int out[2];
   ASSERT_EQ(pipe(out), 0);
