@@ -96,18 +96,19 @@ check_xkrf() {
   check_exit_codes xkrf "$text" "$src/utils/xkrf/run_state.h"
 }
 
-# A converter: the synopsis names its arguments, as many as its source reads,
-# and OPTIONS describes each.
+# A converter: the synopsis names its arguments (as many as its source
+# reads) and its switches, then the --help | --version line; OPTIONS
+# describes each of them.
 check_converter() {
   local tool=$1 text=$2 synopsis=$3 synopsis_text count given
   synopsis_text=$(section "$text" SYNOPSIS | tr -s ' ' | sed 's/^ //')
-  [ "$synopsis_text" == "$synopsis" ] ||
-    fail "$tool: SYNOPSIS reads '$synopsis_text', expected '$synopsis'"
+  [ "$synopsis_text" == "$synopsis"$'\n'"$tool --help | --version" ] ||
+    fail "$tool: SYNOPSIS reads '$synopsis_text', expected '$synopsis' and the --help line"
   count=$(argument_count "$src/utils/$tool"/*.cc)
   given=0
-  for arg in $(sed -E 's/^[a-z]+//; s/[][]/ /g' <<<"$synopsis"); do
-    given=$((given + 1))
-    has_tag "$text" OPTIONS "$arg" || fail "$tool: argument $arg is not described under OPTIONS"
+  for arg in $(sed -E 's/^[a-z]+//; s/[][]/ /g' <<<"$synopsis") --help --version; do
+    [[ $arg == -* ]] || given=$((given + 1))
+    has_tag "$text" OPTIONS "$arg" || fail "$tool: $arg is not described under OPTIONS"
   done
   [ "$given" == "$count" ] ||
     fail "$tool: the page names $given arguments, the source reads argv up to [$count]"
@@ -115,8 +116,8 @@ check_converter() {
 }
 
 check_page xkrf && check_xkrf "$page_text"
-check_page picsnap && check_converter picsnap "$page_text" "picsnap name"
-check_page mipsnap && check_converter mipsnap "$page_text" "mipsnap wadfile [prefix]"
-check_page texsnap && check_converter texsnap "$page_text" "texsnap [prefix]"
+check_page picsnap && check_converter picsnap "$page_text" "picsnap name [-png]"
+check_page mipsnap && check_converter mipsnap "$page_text" "mipsnap wadfile [prefix] [-png]"
+check_page texsnap && check_converter texsnap "$page_text" "texsnap [prefix] [-png]"
 
 finish "manual page" "manual pages: all checks passed"
