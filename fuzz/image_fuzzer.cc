@@ -22,8 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string error;
   if (snapback::DecodeImage(data, size, kMaxSide, &image, &error)) {
     const size_t n = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
-    if (image.width < 1 || image.height < 1 || image.width > kMaxSide ||
-        image.height > kMaxSide || image.pixels.size() != (image.indexed ? n : 4 * n) ||
+    if (image.width < 1 || image.height < 1 || image.width > kMaxSide || image.height > kMaxSide ||
+        image.pixels.size() != n * static_cast<size_t>(image.indexed ? 1 : image.channels) ||
         (image.indexed && image.palette_alpha.size() * 3 != image.palette.size())) {
       krffuzz::Finding("DecodeImage accepted an image whose size and pixels disagree");
     }
@@ -41,6 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   char a0[] = "snapback", a1[] = "wal", a2[] = "-q", a3[] = "in.png";
   char* args[] = {a0, a1, a2, a3, nullptr};
   const int status = snapback::RunSnapback(4, args, krffuzz::NullFile(), krffuzz::NullFile());
-  if (status < 0 || status > 2) krffuzz::Finding("snapback ended with status " + std::to_string(status));
+  if (status < 0 || status > 2)
+    krffuzz::Finding("snapback ended with status " + std::to_string(status));
   return 0;
 }

@@ -76,7 +76,8 @@ bool ReadPng(const uint8_t* data, size_t size, int max_side, PngImage* out, std:
   }
   spng_ctx* c = ctx.get();
   int rc = spng_set_png_buffer(c, data, size);
-  if (rc == 0) rc = spng_set_image_limits(c, static_cast<uint32_t>(max_side), static_cast<uint32_t>(max_side));
+  if (rc == 0)
+    rc = spng_set_image_limits(c, static_cast<uint32_t>(max_side), static_cast<uint32_t>(max_side));
   if (rc == 0) rc = spng_set_chunk_limits(c, kChunkLimit, kChunkLimit);
   if (rc != 0) return Fail(error, "PNG", rc);
   spng_ihdr ihdr;
@@ -86,8 +87,8 @@ bool ReadPng(const uint8_t* data, size_t size, int max_side, PngImage* out, std:
   // promises more rows than the file can hold is refused before the pixel
   // memory is taken (and touched).
   const int channels[] = {1, 0, 3, 1, 2, 0, 4};
-  const uint64_t bits = uint64_t{ihdr.width} * ihdr.bit_depth *
-                        static_cast<uint64_t>(channels[ihdr.color_type % 7]);
+  const uint64_t bits =
+      uint64_t{ihdr.width} * ihdr.bit_depth * static_cast<uint64_t>(channels[ihdr.color_type % 7]);
   const uint64_t raw = ((bits + 7) / 8 + 1) * ihdr.height;
   if (raw > uint64_t{size} * kMaxInflateRatio) {
     *error = "PNG image data cut short";
@@ -99,8 +100,13 @@ bool ReadPng(const uint8_t* data, size_t size, int max_side, PngImage* out, std:
   out->indexed = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
   out->palette.clear();
   out->palette_alpha.clear();
-  const int format = out->indexed ? SPNG_FMT_PNG : SPNG_FMT_RGBA8;
-  const int flags = out->indexed ? 0 : SPNG_DECODE_TRNS;
+  // Opaque 8-bit RGB rows are taken as they are, with no conversion.
+  spng_trns key;
+  const bool rgb = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && ihdr.bit_depth == 8 &&
+                   spng_get_trns(c, &key) != 0;
+  out->channels = out->indexed ? 1 : rgb ? 3 : 4;
+  const int format = out->indexed ? SPNG_FMT_PNG : rgb ? SPNG_FMT_RGB8 : SPNG_FMT_RGBA8;
+  const int flags = out->indexed || rgb ? 0 : SPNG_DECODE_TRNS;
   size_t bytes = 0;
   if ((rc = spng_decoded_image_size(c, format, &bytes)) != 0) return Fail(error, "PNG", rc);
   out->pixels.resize(bytes);

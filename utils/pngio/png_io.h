@@ -15,14 +15,16 @@ namespace pngio {
 
 // A decoded image. A palette image keeps its indices (bit depths below 8
 // unpacked to one byte per pixel) and its palette, with the alpha of each
-// entry from tRNS (255 where tRNS says nothing). Every other colour type
-// becomes 8-bit RGBA: grey is spread to three channels, 16-bit channels keep their
-// high byte, a tRNS colour key becomes alpha 0.
+// entry from tRNS (255 where tRNS says nothing). An 8-bit RGB image without
+// tRNS stays 8-bit RGB. Every other colour type becomes 8-bit RGBA: grey is
+// spread to three channels, 16-bit channels keep their high byte, a tRNS
+// colour key becomes alpha 0.
 struct PngImage {
   int width = 0;
   int height = 0;
   bool indexed = false;
-  std::vector<uint8_t> pixels;         // width * height indices, or 4 bytes per pixel
+  int channels = 1;                    // bytes per pixel: 1 (indexed), 3 (RGB) or 4 (RGBA)
+  std::vector<uint8_t> pixels;         // width * height * channels
   std::vector<uint8_t> palette;        // indexed: 3 bytes per entry, up to 256 entries
   std::vector<uint8_t> palette_alpha;  // indexed: 1 byte per palette entry
 };

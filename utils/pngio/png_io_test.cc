@@ -76,31 +76,34 @@ TEST(Png, IndexedRoundTripKeepsIndicesAndPalette) {
   }
 }
 
-TEST(Png, ReadsEveryKindIntoIndicesOrRgba) {
+TEST(Png, ReadsEveryKindIntoIndicesRgbOrRgba) {
   struct Case {
     const char* what;
     Bytes file;
-    bool indexed;
+    int channels;  // 1: indexed
     Bytes pixels, palette_alpha;
   };
   const Bytes plte = {10, 20, 30, 40, 50, 60, 70, 80, 90};
   const Case cases[] = {
       // 2-bit indices 0, 1, 2 and a padding bit pair; entry 1 transparent.
-      {"2-bit palette", HandMadePng(3, 1, 2, 3, {0, 0b00011000}, plte, {255, 0}), true,
+      {"2-bit palette", HandMadePng(3, 1, 2, 3, {0, 0b00011000}, plte, {255, 0}), 1,
        {0, 1, 2}, {255, 0, 255}},
-      {"8-bit grey", HandMadePng(2, 1, 8, 0, {0, 7, 200}), false, {7, 7, 7, 255, 200, 200, 200, 255}, {}},
+      {"8-bit grey", HandMadePng(2, 1, 8, 0, {0, 7, 200}), 4, {7, 7, 7, 255, 200, 200, 200, 255}, {}},
       // 16-bit grey with alpha: the high byte of each channel.
-      {"16-bit grey+alpha", HandMadePng(1, 1, 16, 4, {0, 0x80, 0xFF, 0x01, 0x02}), false,
+      {"16-bit grey+alpha", HandMadePng(1, 1, 16, 4, {0, 0x80, 0xFF, 0x01, 0x02}), 4,
        {0x80, 0x80, 0x80, 0x01}, {}},
       // An RGB colour key (tRNS) makes its pixels transparent.
-      {"RGB key", HandMadePng(2, 1, 8, 2, {0, 1, 2, 3, 4, 5, 6}, {}, {0, 4, 0, 5, 0, 6}), false,
+      {"RGB key", HandMadePng(2, 1, 8, 2, {0, 1, 2, 3, 4, 5, 6}, {}, {0, 4, 0, 5, 0, 6}), 4,
        {1, 2, 3, 255, 4, 5, 6, 0}, {}},
+      // Opaque 8-bit RGB keeps its three bytes a pixel.
+      {"RGB", HandMadePng(2, 1, 8, 2, {0, 1, 2, 3, 4, 5, 6}), 3, {1, 2, 3, 4, 5, 6}, {}},
   };
   for (const Case& c : cases) {
     PngImage image;
     std::string error;
     ASSERT_TRUE(ReadPng(c.file.data(), c.file.size(), 1024, &image, &error)) << c.what << error;
-    EXPECT_EQ(image.indexed, c.indexed) << c.what;
+    EXPECT_EQ(image.indexed, c.channels == 1) << c.what;
+    EXPECT_EQ(image.channels, c.channels) << c.what;
     EXPECT_EQ(image.pixels, c.pixels) << c.what;
     EXPECT_EQ(image.palette_alpha, c.palette_alpha) << c.what;
   }

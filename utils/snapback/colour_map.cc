@@ -4,22 +4,36 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace snapback {
 
 namespace {
 
-constexpr size_t kCacheBits = 16;
+#if defined(__SSE2__)
+template <typename T>
+__m128i Load(const T* lanes) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(lanes));
+}
+
+// The lesser of each pair of lanes, as signed 32-bit numbers (SSE2 has no
+// minimum of its own for them).
+__m128i Least(__m128i a, __m128i b) {
+  const __m128i less = _mm_cmplt_epi32(b, a);
+  return _mm_or_si128(_mm_and_si128(less, b), _mm_andnot_si128(less, a));
+}
+#endif
+
 constexpr int kCellSide = 8;
 constexpr size_t kCells = 256 / kCellSide;
-constexpr uint32_t kValid = 1u << 24;
 
-uint32_t Key(int r, int g, int b) {
-  return static_cast<uint32_t>(r << 16 | g << 8 | b);
-}
+uint32_t Key(int r, int g, int b) { return static_cast<uint32_t>(r << 16 | g << 8 | b); }
 
 bool Transparent(const SourceImage& image, size_t i) {
   if (image.indexed) return image.palette_alpha[image.pixels[i]] < kOpaqueFrom;
-  return image.pixels[4 * i + 3] < kOpaqueFrom;
+  return image.channels == 4 && image.pixels[4 * i + 3] < kOpaqueFrom;
 }
 
 // Step 2: every opaque pixel's index exists in the tool palette with the
@@ -40,7 +54,8 @@ bool PaletteMatches(const SourceImage& image, const uint8_t* palette) {
 }
 
 const uint8_t* Colour(const SourceImage& image, size_t i) {
-  return image.indexed ? &image.palette[3 * size_t{image.pixels[i]}] : &image.pixels[4 * i];
+  return image.indexed ? &image.palette[3 * size_t{image.pixels[i]}]
+                       : &image.pixels[static_cast<size_t>(image.channels) * i];
 }
 
 // Floyd-Steinberg: the error of each pixel goes 7/16 right, 3/16 down-left,
@@ -85,8 +100,7 @@ ColourMap::ColourMap(const uint8_t* palette, int fullbright)
     : fullbright_(fullbright),
       cell_start_(kCells * kCells * kCells, -1),
       cell_count_(kCells * kCells * kCells, 0),
-      cache_keys_(size_t{1} << kCacheBits, 0),
-      cache_answers_(size_t{1} << kCacheBits, 0) {
+      cache_(size_t{1} << kCacheBits) {
   std::memcpy(palette_.data(), palette, palette_.size());
   for (int i = fullbright_; i < 256; ++i) {
     const uint8_t* c = &palette_[3 * static_cast<size_t>(i)];
@@ -95,14 +109,30 @@ ColourMap::ColourMap(const uint8_t* palette, int fullbright)
   std::sort(exact_.begin(), exact_.end());
 }
 
-uint8_t ColourMap::Nearest(int r, int g, int b) {
-  const uint32_t key = Key(r, g, b);
-  const size_t slot = (key * 2654435761u) >> (32 - kCacheBits);
-  if (cache_keys_[slot] == (kValid | key)) return cache_answers_[slot];
-  const uint8_t index = Search(r, g, b);
-  cache_keys_[slot] = kValid | key;
-  cache_answers_[slot] = index;
+uint8_t ColourMap::Miss(uint32_t key) {
+  const uint8_t index = Search(static_cast<int>(key >> 16 & 0xFF),
+                               static_cast<int>(key >> 8 & 0xFF), static_cast<int>(key & 0xFF));
+  cache_[(key * 2654435761u) >> (32 - kCacheBits)] = {key, index};
   return index;
+}
+
+void ColourMap::NearestMany(const uint32_t* rgb, size_t n, uint8_t* out) {
+  misses_.resize(n);
+  size_t missed = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const uint32_t key = kCacheValid | rgb[i];
+    const CacheEntry& entry = cache_[(key * 2654435761u) >> (32 - kCacheBits)];
+    out[i] = entry.answer;
+    misses_[missed] = static_cast<uint32_t>(i);
+    missed += entry.key != key;
+  }
+  // A colour missed twice is searched once: the first search leaves its
+  // answer behind.
+  for (size_t m = 0; m < missed; ++m) {
+    const uint32_t i = misses_[m];
+    out[i] = Nearest(static_cast<int>(rgb[i] >> 16), static_cast<int>(rgb[i] >> 8 & 0xFF),
+                     static_cast<int>(rgb[i] & 0xFF));
+  }
 }
 
 void ColourMap::BuildCell(size_t cell) {
@@ -126,39 +156,67 @@ void ColourMap::BuildCell(size_t cell) {
     nearest_approach[static_cast<size_t>(i)] = near;
     bound = std::min(bound, far);
   }
-  cell_start_[cell] = static_cast<int32_t>(candidates_.size());
+  std::array<uint8_t, 256> chosen;
+  size_t n = 0;
   for (int i = 0; i < fullbright_; ++i) {
-    if (nearest_approach[static_cast<size_t>(i)] <= bound) {
-      candidates_.push_back(static_cast<uint8_t>(i));
+    if (nearest_approach[static_cast<size_t>(i)] <= bound) chosen[n++] = static_cast<uint8_t>(i);
+  }
+  cell_start_[cell] = static_cast<int32_t>(groups_.size());
+  for (size_t first = 0; first < n; first += 4) {
+    Group& group = groups_.emplace_back();
+    for (size_t lane = 0; lane < 4; ++lane) {
+      const uint8_t index = chosen[std::min(first + lane, n - 1)];
+      const uint8_t* c = &palette_[3 * size_t{index}];
+      group.red_green[2 * lane] = c[0];
+      group.red_green[2 * lane + 1] = c[1];
+      group.blue_zero[2 * lane] = c[2];
+      group.blue_zero[2 * lane + 1] = 0;
+      group.index[lane] = index;
     }
   }
-  cell_count_[cell] = static_cast<uint16_t>(candidates_.size() - static_cast<size_t>(cell_start_[cell]));
+  cell_count_[cell] =
+      static_cast<uint16_t>(groups_.size() - static_cast<size_t>(cell_start_[cell]));
 }
 
 uint8_t ColourMap::Search(int r, int g, int b) {
-  // fullbright_ is at least 1, so some index is always found.
-  int best = 0;
-  int best_distance = INT32_MAX;
-  {
-    const size_t cell = (static_cast<size_t>(r / kCellSide) * kCells +
-                         static_cast<size_t>(g / kCellSide)) * kCells +
-                        static_cast<size_t>(b / kCellSide);
-    if (cell_start_[cell] < 0) BuildCell(cell);
-    const uint8_t* list = candidates_.data() + cell_start_[cell];
-    // Ascending indices and a strict comparison: ties go to the lowest.
-    for (size_t n = 0; n < cell_count_[cell]; ++n) {
-      const size_t i = list[n];
-      const int dr = r - palette_[3 * i];
-      const int dg = g - palette_[3 * i + 1];
-      const int db = b - palette_[3 * i + 2];
-      const int d = dr * dr + dg * dg + db * db;
-      if (d < best_distance) {
-        best_distance = d;
-        best = static_cast<int>(i);
-      }
+  const size_t cell =
+      (static_cast<size_t>(r / kCellSide) * kCells + static_cast<size_t>(g / kCellSide)) * kCells +
+      static_cast<size_t>(b / kCellSide);
+  if (cell_start_[cell] < 0) BuildCell(cell);
+  const Group* groups = groups_.data() + cell_start_[cell];
+  const size_t count = cell_count_[cell];
+  // The distance above the index: the smallest key is the nearest colour,
+  // the lowest index among equals, and no branch depends on the data. A
+  // distance is at most 3 * 255^2, which leaves the key room in 31 bits.
+#if defined(__SSE2__)
+  const __m128i red_green = _mm_set1_epi32(g << 16 | r);
+  const __m128i blue_zero = _mm_set1_epi32(b);
+  __m128i least = _mm_set1_epi32(INT32_MAX);
+  for (size_t k = 0; k < count; ++k) {
+    const Group& group = groups[k];
+    const __m128i drg = _mm_sub_epi16(red_green, Load(group.red_green));
+    const __m128i db = _mm_sub_epi16(blue_zero, Load(group.blue_zero));
+    const __m128i d = _mm_add_epi32(_mm_madd_epi16(drg, drg), _mm_madd_epi16(db, db));
+    const __m128i key = _mm_or_si128(_mm_slli_epi32(d, 8), Load(group.index));
+    least = Least(least, key);
+  }
+  least = Least(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(1, 0, 3, 2)));
+  least = Least(least, _mm_shuffle_epi32(least, _MM_SHUFFLE(2, 3, 0, 1)));
+  const auto best = static_cast<uint32_t>(_mm_cvtsi128_si32(least));
+#else
+  uint32_t best = UINT32_MAX;
+  for (size_t k = 0; k < count; ++k) {
+    for (size_t lane = 0; lane < 4; ++lane) {
+      const int dr = r - groups[k].red_green[2 * lane];
+      const int dg = g - groups[k].red_green[2 * lane + 1];
+      const int db = b - groups[k].blue_zero[2 * lane];
+      const auto d = static_cast<uint32_t>(dr * dr + dg * dg + db * db);
+      best = std::min(best, d << 8 | static_cast<uint32_t>(groups[k].index[lane]));
     }
   }
-  if (best_distance == 0) return static_cast<uint8_t>(best);
+#endif
+  // fullbright_ is at least 1, so every cell has a candidate.
+  if (best >> 8 == 0) return static_cast<uint8_t>(best);
   // The fullbright indices take only their own colour.
   const uint32_t key = Key(r, g, b);
   const auto it = std::lower_bound(exact_.begin(), exact_.end(), key << 8);
@@ -171,20 +229,44 @@ std::vector<uint8_t> MapImage(const SourceImage& image, ColourMap& map, bool dit
   std::vector<uint8_t> out(n);
   *kept = PaletteMatches(image, map.palette());
   if (*kept) {
-    for (size_t i = 0; i < n; ++i) out[i] = Transparent(image, i) ? kTransparentIndex : image.pixels[i];
+    for (size_t i = 0; i < n; ++i)
+      out[i] = Transparent(image, i) ? kTransparentIndex : image.pixels[i];
     return out;
   }
   if (dither) {
     Dither(image, map, &out);
     return out;
   }
-  for (size_t i = 0; i < n; ++i) {
-    if (Transparent(image, i)) {
-      out[i] = kTransparentIndex;
-      continue;
+  if (image.indexed) {
+    // Each of the file's colours is looked up once; the readers let no
+    // pixel past the file's palette.
+    std::array<uint8_t, 256> to_tool{};
+    for (size_t i = 0; i < image.palette_alpha.size() && 3 * i + 3 <= image.palette.size(); ++i) {
+      to_tool[i] = image.palette_alpha[i] < kOpaqueFrom
+                       ? kTransparentIndex
+                       : map.Nearest(image.palette[3 * i], image.palette[3 * i + 1],
+                                     image.palette[3 * i + 2]);
     }
-    const uint8_t* c = Colour(image, i);
-    out[i] = map.Nearest(c[0], c[1], c[2]);
+    for (size_t i = 0; i < n; ++i) out[i] = to_tool[image.pixels[i]];
+    return out;
+  }
+  // In pieces, so the colours in waiting stay in the fastest cache.
+  constexpr size_t kPiece = 4096;
+  const size_t channels = static_cast<size_t>(image.channels);
+  uint32_t colours[kPiece];
+  for (size_t at = 0; at < n; at += kPiece) {
+    const size_t count = std::min(kPiece, n - at);
+    const uint8_t* px = image.pixels.data() + at * channels;
+    for (size_t i = 0; i < count; ++i, px += channels) {
+      colours[i] = uint32_t{px[0]} << 16 | uint32_t{px[1]} << 8 | px[2];
+    }
+    map.NearestMany(colours, count, out.data() + at);
+    if (channels == 4) {
+      px = image.pixels.data() + at * channels;
+      for (size_t i = 0; i < count; ++i, px += 4) {
+        if (px[3] < kOpaqueFrom) out[at + i] = kTransparentIndex;
+      }
+    }
   }
   return out;
 }

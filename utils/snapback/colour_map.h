@@ -28,7 +28,8 @@ struct SourceImage {
   int width = 0;
   int height = 0;
   bool indexed = false;
-  std::vector<uint8_t> pixels;         // width * height indices, or 4 bytes per pixel
+  int channels = 4;                    // not indexed: 3 (RGB, opaque) or 4 (RGBA)
+  std::vector<uint8_t> pixels;         // width * height indices, or `channels` bytes per pixel
   std::vector<uint8_t> palette;        // indexed: 3 bytes per entry
   std::vector<uint8_t> palette_alpha;  // indexed: 1 byte per entry
 };
@@ -40,10 +41,26 @@ class ColourMap {
   ColourMap(const uint8_t* palette, int fullbright);
 
   // The nearest index to a colour, channels 0 to 255.
-  uint8_t Nearest(int r, int g, int b);
+  uint8_t Nearest(int r, int g, int b) {
+    const uint32_t key = kCacheValid | static_cast<uint32_t>(r << 16 | g << 8 | b);
+    const CacheEntry& entry = cache_[(key * 2654435761u) >> (32 - kCacheBits)];
+    return entry.key == key ? entry.answer : Miss(key);
+  }
+  // Nearest() of each of `n` colours given as 0xRRGGBB, into out[0..n):
+  // the memory of answers is read for all of them first, so that no
+  // unpredictable branch stands between one read and the next.
+  void NearestMany(const uint32_t* rgb, size_t n, uint8_t* out);
   const uint8_t* palette() const { return palette_.data(); }
 
  private:
+  static constexpr int kCacheBits = 16;
+  static constexpr uint32_t kCacheValid = 1u << 24;
+  struct CacheEntry {
+    uint32_t key = 0;  // kCacheValid | rgb once the entry holds an answer
+    uint8_t answer = 0;
+  };
+
+  uint8_t Miss(uint32_t key);
   uint8_t Search(int r, int g, int b);
   // The indices below the fullbright ones that can be nearest to some
   // colour of the cell, ascending, built on first use.
@@ -52,16 +69,23 @@ class ColourMap {
   std::array<uint8_t, 768> palette_;
   int fullbright_;
   // The colour cube in cells of kCellSide^3 colours.
-  std::vector<int32_t> cell_start_;  // -1: not built yet
-  std::vector<uint16_t> cell_count_;
-  std::vector<uint8_t> candidates_;
+  std::vector<int32_t> cell_start_;   // first group; -1: not built yet
+  std::vector<uint16_t> cell_count_;  // groups
+  // Four candidates laid out for one step of 16-bit multiply-adds: red and
+  // green side by side, blue beside a zero, and the index. A cell's last
+  // group is filled up with copies of its last candidate.
+  struct Group {
+    int16_t red_green[8];
+    int16_t blue_zero[8];
+    int32_t index[4];
+  };
+  std::vector<Group> groups_;
   // Colours of the fullbright indices (rgb << 8 | index), sorted, the lowest
   // index of a colour first.
   std::vector<uint32_t> exact_;
+  std::vector<uint32_t> misses_;  // NearestMany's positions without an answer yet
   // Direct-mapped memory of recent answers: game art reuses few colours.
-  // A key is 1 << 24 | rgb once its slot holds an answer.
-  std::vector<uint32_t> cache_keys_;
-  std::vector<uint8_t> cache_answers_;
+  std::vector<CacheEntry> cache_;
 };
 
 // The full-size indices of `image` by the rule above. `*kept` tells whether

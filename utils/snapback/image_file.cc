@@ -24,12 +24,8 @@ bool FromPcx(const uint8_t* data, size_t size, int max_side, SourceImage* image,
     image->palette_alpha.assign(256, 255);
     return true;
   }
-  const size_t n = static_cast<size_t>(pcx.width) * static_cast<size_t>(pcx.height);
-  image->pixels.resize(4 * n);
-  for (size_t i = 0; i < n; ++i) {
-    for (size_t c = 0; c < 3; ++c) image->pixels[4 * i + c] = pcx.pixels[3 * i + c];
-    image->pixels[4 * i + 3] = 255;
-  }
+  image->channels = 3;
+  image->pixels = std::move(pcx.pixels);
   return true;
 }
 
@@ -43,6 +39,7 @@ bool DecodeImage(const uint8_t* data, size_t size, int max_side, SourceImage* im
     image->width = png.width;
     image->height = png.height;
     image->indexed = png.indexed;
+    image->channels = png.channels;
     image->pixels = std::move(png.pixels);
     image->palette = std::move(png.palette);
     image->palette_alpha = std::move(png.palette_alpha);

@@ -16,6 +16,7 @@
 #include "snapback/layouts.h"
 #include "snapback/mip_levels.h"
 #include "snapback/options.h"
+#include "snapback/ordered_work.h"
 #include "snapback/output_file.h"
 
 namespace snapback {
@@ -46,15 +47,21 @@ struct Limits {
   size_t max_name;  // longest stored name
 };
 
-// An image ready to be stored: its stored name and full-size indices.
-struct Indexed {
-  std::string name;
+// How an image is laid out in the file written.
+enum class Layout { kPicture, kWal, kMiptex };
+
+// One image read, mapped and laid out; or why it is skipped.
+struct Prepared {
+  std::string skip;  // empty: ready to be written
+  std::string name;  // the name stored inside the file
   int width = 0;
   int height = 0;
-  std::vector<uint8_t> indices;
+  std::vector<uint8_t> bytes;  // the whole file (lmp, wal) or the lump (wad)
 };
 
-std::string Reason() { return errno == host::kNotRegularFile ? "not a regular file" : std::strerror(errno); }
+std::string Reason() {
+  return errno == host::kNotRegularFile ? "not a regular file" : std::strerror(errno);
+}
 
 std::string BaseName(const std::string& path) {
   const size_t slash = path.rfind('/');
@@ -83,10 +90,62 @@ std::string Size(int width, int height) {
   return std::to_string(width) + "x" + std::to_string(height);
 }
 
+// Reads, maps and lays out one image. Safe on any thread: it prints
+// nothing, and `map` is the calling worker's own.
+Prepared Prepare(const std::string& path, const Limits& limits, Layout layout, bool dither,
+                 ColourMap& map) {
+  Prepared done;
+  done.name = StoredName(Stem(path));
+  if (done.name.size() > limits.max_name) {
+    done.skip = "the name '" + done.name + "' is longer than " + std::to_string(limits.max_name) +
+                " characters";
+    return done;
+  }
+  try {
+    std::vector<uint8_t> bytes;
+    if (!host::ReadWholeFile(path, &bytes)) {
+      done.skip = Reason();
+      return done;
+    }
+    SourceImage source;
+    if (!DecodeImage(bytes.data(), bytes.size(), limits.max_side, &source, &done.skip)) {
+      return done;
+    }
+    bytes = {};
+    if (limits.texture && (source.width % kTextureStep != 0 || source.height % kTextureStep != 0)) {
+      done.skip =
+          "a texture's sides must be multiples of 8, not " + Size(source.width, source.height);
+      return done;
+    }
+    bool kept = false;
+    const std::vector<uint8_t> indices = MapImage(source, map, dither, &kept);
+    done.width = source.width;
+    done.height = source.height;
+    source = {};
+    switch (layout) {
+      case Layout::kPicture:
+        AppendPicture(indices.data(), done.width, done.height, &done.bytes);
+        return done;
+      case Layout::kWal:
+        AppendWalHeader(done.name, done.width, done.height, &done.bytes);
+        break;
+      case Layout::kMiptex:
+        AppendMiptexHeader(done.name, done.width, done.height, &done.bytes);
+        break;
+    }
+    done.bytes.insert(done.bytes.end(), indices.begin(), indices.end());
+    AppendMipLevels(indices.data(), done.width, done.height, map, &done.bytes);
+  } catch (const std::bad_alloc&) {
+    done.skip = "not enough memory for the image";
+    done.bytes = {};
+  }
+  return done;
+}
+
 class Run {
  public:
-  Run(const Options& options, ColourMap& map, std::FILE* out, std::FILE* err)
-      : options_(options), map_(map), out_(out), err_(err) {}
+  Run(const Options& options, std::vector<ColourMap>& maps, std::FILE* out, std::FILE* err)
+      : options_(options), maps_(maps), out_(out), err_(err) {}
 
   int status() const { return skipped_ ? kExitSkipped : kExitOk; }
   const Options& options() const { return options_; }
@@ -102,63 +161,22 @@ class Run {
     if (!options_.quiet) std::fprintf(out_, "%s\n", line.c_str());
   }
 
-  // Reads and maps one image; false after its skip message.
-  bool Load(const std::string& path, const Limits& limits, Indexed* image);
-  // Appends the full-size indices and the three smaller levels.
-  void AppendLevels(const Indexed& image, std::vector<uint8_t>* out) {
-    out->insert(out->end(), image.indices.begin(), image.indices.end());
-    AppendMipLevels(image.indices.data(), image.width, image.height, map_, out);
+  // Every image prepared ahead on the workers, taken in the order given.
+  OrderedWork<Prepared> PrepareAll(const Limits& limits, Layout layout) {
+    const std::vector<std::string>& images = options_.images;
+    return OrderedWork<Prepared>(
+        images.size(), maps_.size(), [this, &images, limits, layout](size_t job, size_t worker) {
+          return Prepare(images[job], limits, layout, options_.dither, maps_[worker]);
+        });
   }
 
  private:
-  bool Decode(const std::string& path, const Limits& limits, Indexed* image);
-
   const Options& options_;
-  ColourMap& map_;
+  std::vector<ColourMap>& maps_;
   std::FILE* out_;
   std::FILE* err_;
   bool skipped_ = false;
 };
-
-bool Run::Load(const std::string& path, const Limits& limits, Indexed* image) {
-  image->name = StoredName(Stem(path));
-  if (image->name.size() > limits.max_name) {
-    Skip(path, "the name '" + image->name + "' is longer than " +
-                   std::to_string(limits.max_name) + " characters");
-    return false;
-  }
-  try {
-    return Decode(path, limits, image);
-  } catch (const std::bad_alloc&) {
-    Skip(path, "not enough memory for the image");
-    return false;
-  }
-}
-
-bool Run::Decode(const std::string& path, const Limits& limits, Indexed* image) {
-  std::vector<uint8_t> bytes;
-  if (!host::ReadWholeFile(path, &bytes)) {
-    Skip(path, Reason());
-    return false;
-  }
-  SourceImage source;
-  std::string error;
-  if (!DecodeImage(bytes.data(), bytes.size(), limits.max_side, &source, &error)) {
-    Skip(path, error);
-    return false;
-  }
-  bytes = {};
-  if (limits.texture && (source.width % kTextureStep != 0 || source.height % kTextureStep != 0)) {
-    Skip(path, "a texture's sides must be multiples of 8, not " +
-                   Size(source.width, source.height));
-    return false;
-  }
-  bool kept = false;
-  image->indices = MapImage(source, map_, options_.dither, &kept);
-  image->width = source.width;
-  image->height = source.height;
-  return true;
-}
 
 std::string OutputPath(const Options& options, const std::string& image, const char* extension) {
   std::string dir = options.output_dir.empty() ? host::HostDirName(image) : options.output_dir;
@@ -180,39 +198,36 @@ void MakeDirectories(const std::string& dir) {
 // lmp and wal: one file per image, beside it or in the -o folder.
 void ConvertEach(Run& run) {
   const bool wal = run.options().command == Command::kWal;
-  const Limits limits = wal ? Limits{kMaxWalSide, true, kMaxWalName}
-                            : Limits{kMaxPictureSide, false, SIZE_MAX};
+  const Limits limits =
+      wal ? Limits{kMaxWalSide, true, kMaxWalName} : Limits{kMaxPictureSide, false, SIZE_MAX};
   std::set<std::string> written;
-  Indexed image;
-  std::vector<uint8_t> bytes;
+  OrderedWork<Prepared> prepared = run.PrepareAll(limits, wal ? Layout::kWal : Layout::kPicture);
   for (const std::string& path : run.options().images) {
+    const Prepared image = prepared.TakeNext();
     const std::string target = OutputPath(run.options(), path, wal ? ".wal" : ".lmp");
     if (written.count(target) != 0) {
       run.Skip(path, target + " was written already by this run");
       continue;
     }
-    if (!run.Load(path, limits, &image)) continue;
-    bytes.clear();
-    if (wal) {
-      AppendWalHeader(image.name, image.width, image.height, &bytes);
-      run.AppendLevels(image, &bytes);
-    } else {
-      AppendPicture(image.indices.data(), image.width, image.height, &bytes);
+    if (!image.skip.empty()) {
+      run.Skip(path, image.skip);
+      continue;
     }
     OutputFile file;
     if (!file.Create(target)) {
       run.Skip(path, target + ": cannot create: " + Reason());
       continue;
     }
-    file.writer().Write(bytes.data(), bytes.size());
+    file.writer().Write(image.bytes.data(), image.bytes.size());
     if (!file.Commit()) throw Fatal{target + ": cannot write: " + Reason()};
     written.insert(target);
     run.Wrote(path + " -> " + target + " (" + Size(image.width, image.height) + ")");
   }
 }
 
-// wad: the lumps go out one by one behind a header filled in last, so
-// memory holds one image at a time; the directory follows the last lump.
+// wad: the lumps go out one by one, in order, behind a header filled in
+// last, so memory holds only the images in preparation (two per worker);
+// the directory follows the last lump.
 void ConvertToWad(Run& run) {
   const Options& options = run.options();
   const std::string& target = options.wad_path;
@@ -223,37 +238,34 @@ void ConvertToWad(Run& run) {
   std::vector<uint8_t> header(mipsnap::kWadInfoSize, 0);
   file.writer().Write(header.data(), header.size());
 
-  std::vector<uint8_t> directory, lump;
+  std::vector<uint8_t> directory;
   std::set<std::string> names;  // lowered: lookups in a WAD2 ignore case
   int64_t position = mipsnap::kWadInfoSize;
-  Indexed image;
+  OrderedWork<Prepared> prepared =
+      run.PrepareAll(limits, options.pictures ? Layout::kPicture : Layout::kMiptex);
   for (const std::string& path : options.images) {
-    if (!run.Load(path, limits, &image)) continue;
+    const Prepared image = prepared.TakeNext();
+    if (!image.skip.empty()) {
+      run.Skip(path, image.skip);
+      continue;
+    }
     if (!names.insert(Lower(image.name)).second) {
       run.Skip(path, "the lump name '" + image.name + "' is taken already");
       continue;
     }
-    lump.clear();
-    if (options.pictures) {
-      AppendPicture(image.indices.data(), image.width, image.height, &lump);
-    } else {
-      AppendMiptexHeader(image.name, image.width, image.height, &lump);
-      run.AppendLevels(image, &lump);
-    }
-    const auto size = static_cast<int64_t>(lump.size());
+    const auto size = static_cast<int64_t>(image.bytes.size());
     const auto directory_size = static_cast<int64_t>(directory.size() + mipsnap::kLumpInfoSize);
     if (position + size + directory_size > kMaxWadSize) {
       names.erase(Lower(image.name));
       run.Skip(path, target + " would grow beyond 2 GiB");
       continue;
     }
-    file.writer().Write(lump.data(), lump.size());
+    file.writer().Write(image.bytes.data(), image.bytes.size());
     AppendLumpInfo(static_cast<uint32_t>(position), static_cast<uint32_t>(size),
-                   options.pictures ? kLumpTypePicture : kLumpTypeTexture, image.name,
-                   &directory);
+                   options.pictures ? kLumpTypePicture : kLumpTypeTexture, image.name, &directory);
     position += size;
-    run.Wrote(path + " -> " + target + ": " + image.name + " (" +
-              Size(image.width, image.height) + ")");
+    run.Wrote(path + " -> " + target + ": " + image.name + " (" + Size(image.width, image.height) +
+              ")");
   }
   if (directory.empty()) {
     // An existing file of that name is better kept than emptied.
@@ -293,8 +305,9 @@ int RunSnapback(int argc, char** argv, std::FILE* out, std::FILE* err) {
   }
   try {
     const std::vector<uint8_t> palette = LoadPalette(options.palette_path);
-    ColourMap map(palette.data(), options.fullbright);
-    Run run(options, map, out, err);
+    std::vector<ColourMap> maps(WorkerCount(options.images.size()),
+                                ColourMap(palette.data(), options.fullbright));
+    Run run(options, maps, out, err);
     if (!options.output_dir.empty()) MakeDirectories(options.output_dir);
     if (options.command == Command::kWad) {
       ConvertToWad(run);

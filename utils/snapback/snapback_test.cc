@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <stdexcept>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "snapback/layouts.h"
 #include "snapback/mip_levels.h"
 #include "snapback/options.h"
+#include "snapback/ordered_work.h"
 
 namespace snapback {
 namespace {
@@ -91,6 +94,37 @@ TEST(ColourMap, KeepsIndicesOnlyWhenTheUsedColoursMatch) {
   EXPECT_EQ(mapped[0], ReferenceNearest(tool, tool[27], tool[28], tool[29], kNoFullbright));
 }
 
+// The same colours as RGB, as opaque RGBA and as a palette image of their
+// own palette, with runs and single pixels: each pixel gets the rule's index.
+TEST(ColourMap, EveryPixelLayoutMapsByTheRule) {
+  const std::vector<uint8_t> tool = RandomPalette(5);
+  const std::vector<uint8_t> own = RandomPalette(6);
+  ColourMap map(tool.data(), 240);
+  std::vector<uint8_t> indices;
+  for (uint32_t i = 0, seed = 7; indices.size() < 5000; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    indices.insert(indices.end(), seed >> 29, static_cast<uint8_t>(seed >> 8));
+  }
+  SourceImage rgb, rgba, indexed = Indexed(indices, own);
+  rgb.channels = 3;
+  for (SourceImage* image : {&rgb, &rgba}) {
+    image->width = static_cast<int>(indices.size());
+    image->height = 1;
+  }
+  std::vector<uint8_t> want;
+  for (uint8_t index : indices) {
+    const uint8_t* c = &own[3 * index];
+    rgb.pixels.insert(rgb.pixels.end(), c, c + 3);
+    rgba.pixels.insert(rgba.pixels.end(), {c[0], c[1], c[2], 255});
+    want.push_back(ReferenceNearest(tool, c[0], c[1], c[2], 240));
+  }
+  for (const SourceImage* image : {&rgb, &rgba, &indexed}) {
+    bool kept = true;
+    EXPECT_EQ(MapImage(*image, map, false, &kept), want) << image->channels << image->indexed;
+    EXPECT_FALSE(kept);
+  }
+}
+
 TEST(ColourMap, AlphaBelowHalfBecomesIndex255) {
   const std::vector<uint8_t> tool = RandomPalette(4);
   ColourMap map(tool.data(), kNoFullbright);
@@ -149,6 +183,47 @@ TEST(MipLevels, MeansOfBlocksRoundedHalfUp) {
     const int side = 1 << k;
     for (int y = 0; y < (8 >> k); ++y)
       for (int x = 0; x < (16 >> k); ++x) EXPECT_EQ(out[at++], mean(x * side, y * side, side)) << k;
+  }
+}
+
+TEST(MipLevels, BlocksOfOneIndexTakeTheLowestIndexOfItsColour) {
+  std::vector<uint8_t> p(768);
+  for (int i = 0; i < 256; ++i) p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = static_cast<uint8_t>(i);
+  p[3 * 7] = p[3 * 7 + 1] = p[3 * 7 + 2] = 3;
+  ColourMap map(p.data(), 200);
+  for (const auto& [index, want] : {std::pair<uint8_t, uint8_t>{7, 3}, {250, 250}}) {
+    const std::vector<uint8_t> flat(64, index);
+    std::vector<uint8_t> out;
+    AppendMipLevels(flat.data(), 8, 8, map, &out);
+    EXPECT_EQ(out, std::vector<uint8_t>(16 + 4 + 1, want)) << int{index};
+  }
+}
+
+// Results come in job order whatever the threads, a job's exception at its
+// turn, and no more than twice the threads' results wait at a time beside
+// the one the taker holds.
+TEST(OrderedWork, TakesResultsInOrderWithinTheWindow) {
+  for (size_t threads : {1, 3}) {
+    std::atomic<int> waiting{0}, most{0};
+    OrderedWork<size_t> work(300, threads, [&](size_t job, size_t worker) {
+      EXPECT_LT(worker, threads);
+      if (job == 150) throw std::runtime_error("job 150");
+      volatile size_t spin = 0;
+      for (size_t i = 0; i < (job * 7919) % 20000; ++i) spin = spin + i;
+      const int now = ++waiting;
+      for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+      }
+      return job * job;
+    });
+    for (size_t job = 0; job < 300; ++job) {
+      if (job == 150) {
+        EXPECT_THROW(work.TakeNext(), std::runtime_error);
+        continue;
+      }
+      EXPECT_EQ(work.TakeNext(), job * job) << threads;
+      --waiting;
+    }
+    EXPECT_LE(most, static_cast<int>(threads == 1 ? 1 : 2 * threads + 1)) << threads;
   }
 }
 
