@@ -85,6 +85,20 @@ row_alone() {
   fi
 }
 
+# row_bytes LABEL BYTES_OURS BYTES_REFERENCE LIMIT: two sizes and their
+# ratio, judged against "ratio <= LIMIT".
+row_bytes() {
+  local ratio
+  if [ -z "$2" ] || [ -z "$3" ] || [ "$3" = 0 ]; then
+    echo "| $1 | failed | | | | |" >>"$table"
+    return
+  fi
+  ratio=$(awk -v x="$2" -v y="$3" 'BEGIN { printf "%.2f", x / y }')
+  awk -v l="$1" -v x="$2" -v y="$3" -v r="$ratio" -v t="$4" -v v="$(verdict "$ratio" "<=" "$4")" \
+    'BEGIN { printf "| %s | %.1f MiB | %.1f MiB | %s | ≤ %s | %s |\n", l, x / 1048576, y / 1048576, r, t, v }' \
+    >>"$table"
+}
+
 # row_rss LABEL KEY_OURS KEY_REFERENCE|- LIMIT_MIB: the medians of the peak
 # resident memory, ours judged against LIMIT_MIB.
 row_rss() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark suite: builds the tools and the benchmark programs (Release),
-# writes the corpora (fixed seeds, nothing downloaded), times xkrf, mipsnap
-# and texsnap against tar, lz4 and Pillow, runs the codec benchmark and
+# writes the corpora (fixed seeds, nothing downloaded), times xkrf, mipsnap,
+# texsnap and snapback against tar, lz4 and Pillow, runs the codec benchmark and
 # prints a Markdown table of medians, ratios and targets.
 #
 #   bench/run.sh
@@ -66,6 +66,7 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 xkrf=$build/utils/xkrf/xkrf
 mipsnap=$build/utils/mipsnap/mipsnap
 texsnap=$build/utils/texsnap/texsnap
+snapback=$build/utils/snapback/snapback
 corpus_tool=$build/bench/krf_corpus
 run_stat=$build/bench/krf_run_stat
 codec_bench=$build/bench/krf_codec_bench
@@ -192,20 +193,20 @@ for ((i = 0; i < reps; ++i)); do
   if [ -n "$python" ]; then
     fresh_dir "$work/pcx-pillow-wad/textures"
     timed tex_pillow_wad "$corpus/textures" /dev/null -- \
-      "$python" "$root/bench/pillow_pcx.py" wad gfx.wad "$work/pcx-pillow-wad/"
+      "$python" "$root/bench/pillow_peer.py" wad gfx.wad "$work/pcx-pillow-wad/"
   fi
   fresh_dir "$work/pcx-texsnap/textures"
   timed tex_texsnap "$corpus/wal" /dev/null -- "$texsnap" "$work/pcx-texsnap/"
   if [ -n "$python" ]; then
     fresh_dir "$work/pcx-pillow-wal/textures"
     timed tex_pillow_wal "$corpus/wal" /dev/null -- \
-      "$python" "$root/bench/pillow_pcx.py" wal "$work/pcx-pillow-wal/"
+      "$python" "$root/bench/pillow_peer.py" wal "$work/pcx-pillow-wal/"
   fi
 done
 if [ -n "$python" ]; then
   for tool in mipsnap texsnap; do
     other=$([ $tool = mipsnap ] && echo wad || echo wal)
-    if same=$("$python" "$root/bench/pillow_pcx.py" compare "$work/pcx-$tool/textures" \
+    if same=$("$python" "$root/bench/pillow_peer.py" compare "$work/pcx-$tool/textures" \
       "$work/pcx-pillow-$other/textures"); then
       notes+=("$tool and Pillow wrote the same images (size, pixels, palette): $same.")
     else
@@ -215,7 +216,76 @@ if [ -n "$python" ]; then
 else
   notes+=("Pillow rows skipped: Pillow not found (apt-get install python3-pil).")
 fi
-rm -rf "$corpus/textures" "$corpus/wal" "$work"/pcx-*
+rm -rf "$corpus/wal" "$work"/pcx-*
+
+if [ -n "$python" ]; then
+  section "textures as PNG: mipsnap -png, Pillow (WAD2)"
+else
+  section "textures as PNG: mipsnap -png (Pillow rows skipped)"
+fi
+for ((i = 0; i < reps; ++i)); do
+  fresh_dir "$work/png-mipsnap/textures"
+  timed png_mipsnap "$corpus/textures" /dev/null -- "$mipsnap" gfx.wad "$work/png-mipsnap/" -png
+  if [ -n "$python" ]; then
+    fresh_dir "$work/png-pillow/textures"
+    timed png_pillow "$corpus/textures" /dev/null -- \
+      "$python" "$root/bench/pillow_peer.py" wad gfx.wad "$work/png-pillow/" png
+  fi
+done
+bytes_in() { find "$1" -type f -printf '%s\n' | awk '{ n += $1 } END { print n + 0 }'; }
+png_bytes_ours=$(bytes_in "$work/png-mipsnap/textures")
+if [ -n "$python" ]; then
+  png_bytes_pillow=$(bytes_in "$work/png-pillow/textures")
+  if same=$("$python" "$root/bench/pillow_peer.py" compare "$work/png-mipsnap/textures" \
+    "$work/png-pillow/textures"); then
+    notes+=("mipsnap -png and Pillow wrote the same PNG images (size, pixels, palette): $same.")
+  else
+    notes+=("**mipsnap -png and Pillow disagree**: $same")
+  fi
+fi
+
+# The way back, from the indexed PNGs mipsnap wrote (the round trip: each
+# keeps its indices) and from true-colour ones, as a paint program saves an
+# image edited in RGB (made once by Pillow from mipsnap's), whose every pixel
+# is matched to the palette.
+indexed=$work/png-mipsnap/textures
+cp "$corpus/textures/palette.lmp" "$indexed/"
+rgb=$work/png-back
+mkdir -p "$rgb"
+cp "$corpus/textures/palette.lmp" "$rgb/"
+if [ -n "$python" ]; then
+  "$python" "$root/bench/pillow_peer.py" rgb "$indexed" "$rgb"
+else
+  cp "$indexed"/*.png "$rgb/"
+fi
+rm -rf "$work"/png-pillow
+png_names=()
+for f in "$indexed"/*.png; do png_names+=("$(basename "$f")"); done
+section "the way back: snapback wad of ${#png_names[@]} indexed and true-colour PNGs, Pillow"
+for ((i = 0; i < reps; ++i)); do
+  rm -f "$out"/back*.wad
+  timed back_indexed "$indexed" /dev/null -- "$snapback" wad -q ../../out/back-indexed.wad \
+    "${png_names[@]}"
+  timed back_wad "$rgb" /dev/null -- "$snapback" wad -q ../out/back.wad "${png_names[@]}"
+  timed back_wad20 "$rgb" /dev/null -- "$snapback" wad -q ../out/back20.wad "${png_names[@]:0:20}"
+  if [ -n "$python" ]; then
+    timed back_pillow_indexed "$indexed" /dev/null -- "$python" "$root/bench/pillow_peer.py" \
+      snapback ../../out/back-pillow-indexed.wad "${png_names[@]}"
+    timed back_pillow "$rgb" /dev/null -- \
+      "$python" "$root/bench/pillow_peer.py" snapback ../out/back-pillow.wad "${png_names[@]}"
+  fi
+done
+if [ -n "$python" ] && [ -f "$out/back.wad" ] && [ -f "$out/back-pillow.wad" ]; then
+  ours=$("$python" "$root/bench/pillow_peer.py" samewad "$corpus/textures/gfx.wad" "$out/back.wad")
+  theirs=$("$python" "$root/bench/pillow_peer.py" samewad "$corpus/textures/gfx.wad" \
+    "$out/back-pillow.wad")
+  twice=$("$python" -c 'import sys; p = open(sys.argv[1], "rb").read(768)
+print(256 - len({p[i:i + 3] for i in range(0, 768, 3)}))' "$rgb/palette.lmp")
+  notes+=("From the true-colour PNGs, snapback gave back $ours of the original WAD2, \
+Pillow's quantize $theirs (the palette repeats $twice colour(s); a pixel of a repeat's \
+higher index comes back as the lower).")
+fi
+rm -rf "$rgb" "$work"/png-mipsnap "$out"/back*.wad "$corpus/textures"
 
 say "writing huge: one 1 GiB image-like file"
 huge=$corpus/huge
@@ -278,12 +348,19 @@ row_rss "peak RSS: add (RLE) of the 1 GiB file (vs tar cf)" huge_add huge_tar_c 
 row_rss "peak RSS: -ext of the 1 GiB file (vs tar xf)" huge_ext huge_tar_x 16
 row_rss "peak RSS: compaction of an archive holding the 1 GiB file" huge_compact - 16
 if [ -n "$python" ]; then
-  row_time "mipsnap, WAD2 of 2,000 textures (vs Pillow)" tex_mipsnap tex_pillow_wad 0.45
-  row_time "texsnap, 2,000 .wal files (vs Pillow)" tex_texsnap tex_pillow_wal
+  row_time "mipsnap, WAD2 of 2,000 textures (vs Pillow)" tex_mipsnap tex_pillow_wad 0.35
+  row_time "texsnap, 2,000 .wal files (vs Pillow)" tex_texsnap tex_pillow_wal 0.35
+  row_time "mipsnap -png, WAD2 of 2,000 textures (vs Pillow)" png_mipsnap png_pillow 0.5
+  row_bytes "size of mipsnap -png's files (vs Pillow's)" "$png_bytes_ours" "$png_bytes_pillow" 1.0
+  row_time "snapback wad of 2,000 indexed PNGs (vs Pillow)" back_indexed back_pillow_indexed 0.5
+  row_time "snapback wad of 2,000 true-colour PNGs (vs Pillow)" back_wad back_pillow 0.5
 else
-  row_alone "mipsnap, WAD2 of 2,000 textures (vs Pillow)" tex_mipsnap "no Pillow" "≤ 0.45"
-  row_alone "texsnap, 2,000 .wal files (vs Pillow)" tex_texsnap "no Pillow"
+  row_alone "mipsnap, WAD2 of 2,000 textures (vs Pillow)" tex_mipsnap "no Pillow" "≤ 0.35"
+  row_alone "texsnap, 2,000 .wal files (vs Pillow)" tex_texsnap "no Pillow" "≤ 0.35"
+  row_alone "mipsnap -png, WAD2 of 2,000 textures (vs Pillow)" png_mipsnap "no Pillow" "≤ 0.5"
+  row_alone "snapback wad of 2,000 indexed PNGs (vs Pillow)" back_indexed "no Pillow" "≤ 0.5"
 fi
+row_rss "peak RSS: snapback wad of 2,000 PNGs (vs of the first 20)" back_wad back_wad20 16
 # The targets: on picture data the baseline that every x86-64 runs (SSSE3
 # where present, else SSE2) encodes 8 times and decodes 5 times as fast as
 # byte-at-a-time code; the other rows are reported without a target.
