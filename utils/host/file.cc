@@ -243,11 +243,6 @@ bool MakeDirectory(const std::string& path) {
   return ::mkdir(path.c_str(), 0777) == 0;
 }
 
-bool PathExists(const std::string& path) {
-  struct stat st;
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);

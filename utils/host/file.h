@@ -109,7 +109,6 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out);
 // already, or its parent is missing).
 bool MakeDirectory(const std::string& path);
 
-bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
 bool IsSymbolicLink(const std::string& path);
 

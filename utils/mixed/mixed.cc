@@ -42,13 +42,3 @@ int64_t mixed_DecodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* de
   dest->resize(static_cast<size_t>(size));
   return mixed_DecodeRLE(raw, len, dest->data(), dest->size());
 }
-
-int64_t apply_compression(const uint8_t* src, size_t size, int compress,
-                          std::vector<uint8_t>* encoded, std::FILE* progress) {
-  if ((compress & mixed::kCompressRle) == 0) return -1;
-  std::fputs(", encoding RLE...", progress);
-  std::fflush(progress);
-  const size_t len = mixed_EncodeRLE(src, size, encoded);
-  return len < size ? static_cast<int64_t>(len) : -1;
-}
-

@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <vector>
 
 #include "host/run_length.h"
@@ -96,11 +95,3 @@ int64_t mixed_DecodedRLESize(const uint8_t* raw, size_t len);
 int64_t mixed_DecodeRLE(const uint8_t* raw, size_t len, uint8_t* dst, size_t room);
 // The same into `*dest`, resized to exactly the decoded length.
 int64_t mixed_DecodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* dest);
-
-// Decides the stored form of one file. With `compress` = kCompressRle it
-// prints ", encoding RLE..." to `progress` (flushed, so the text shows while
-// a large file is encoded), encodes `src` into `*encoded` and returns the
-// encoded length when it is shorter than `size`; otherwise (not shorter, or
-// RLE not asked for) it returns -1 and the file is to be stored as is.
-int64_t apply_compression(const uint8_t* src, size_t size, int compress,
-                          std::vector<uint8_t>* encoded, std::FILE* progress);

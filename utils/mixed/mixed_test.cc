@@ -4,7 +4,6 @@
 
 #include "host/run_length.h"
 
-#include <cstdio>
 #include <algorithm>
 #include <random>
 #include <string>
@@ -318,47 +317,6 @@ TEST_P(CodecPath, DecoderNeverWritesBeyondItsRoom) {
     ASSERT_TRUE(std::equal(room.begin(), room.begin() + static_cast<long>(got), expected.begin()));
     for (size_t i = limit; i < room.size(); ++i) ASSERT_EQ(room[i], 0xEE) << "byte " << i;
   }
-}
-
-struct CompressionCase {
-  Bytes input;
-  int64_t expected;
-};
-
-TEST(ApplyCompression, KeepsTheEncodedFormOnlyWhenShorter) {
-  const CompressionCase cases[] = {
-      {{}, -1},
-      {{0x41}, -1},
-      {{0x41, 0x41}, -1},
-      {{0x41, 0x41, 0x41, 0x41}, 2},
-      {{0x10, 0x20, 0x30}, -1},
-      {Repeat(0, 64), 3},
-  };
-  for (const CompressionCase& c : cases) {
-    char* text = nullptr;
-    size_t text_len = 0;
-    std::FILE* progress = open_memstream(&text, &text_len);
-    Bytes encoded;
-    EXPECT_EQ(apply_compression(c.input.data(), c.input.size(), mixed::kCompressRle, &encoded,
-                                progress),
-              c.expected);
-    std::fclose(progress);
-    EXPECT_EQ(std::string(text, text_len), ", encoding RLE...");
-    std::free(text);
-  }
-}
-
-TEST(ApplyCompression, StoredAsIsPrintsNothing) {
-  char* text = nullptr;
-  size_t text_len = 0;
-  std::FILE* progress = open_memstream(&text, &text_len);
-  const Bytes in = Repeat(9, 100);
-  Bytes encoded;
-  EXPECT_EQ(apply_compression(in.data(), in.size(), mixed::kCompressNone, &encoded, progress), -1);
-  std::fclose(progress);
-  EXPECT_EQ(text_len, 0u);
-  EXPECT_TRUE(encoded.empty());
-  std::free(text);
 }
 
 }  // namespace
