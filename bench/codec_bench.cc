@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "bench/corpus_data.h"
-#include "host/run_length.h"
+#include "rle/run_length.h"
 #include "mixed/mixed.h"
 
 namespace {
@@ -118,7 +118,7 @@ BYTE_AT_A_TIME size_t ReferenceScan(const uint8_t* in, size_t len) {
 }
 
 void BM_EncodeMixed(benchmark::State& state, bench::DataKind kind, const std::string& path) {
-  host::UseRunLengthPath(path);
+  rle::UseRunLengthPath(path);
   const Sample& s = SampleOf(kind);
   std::vector<uint8_t> out(2 * s.raw.size());
   const size_t n = mixed_EncodeRLE(s.raw.data(), s.raw.size(), out.data());
@@ -140,7 +140,7 @@ void BM_EncodeReference(benchmark::State& state, bench::DataKind kind) {
 }
 
 void BM_DecodeMixed(benchmark::State& state, bench::DataKind kind, const std::string& path) {
-  host::UseRunLengthPath(path);
+  rle::UseRunLengthPath(path);
   const Sample& s = SampleOf(kind);
   std::vector<uint8_t> out(s.raw.size());
   const int64_t n = mixed_DecodeRLE(s.encoded.data(), s.encoded.size(), out.data(), out.size());
@@ -155,7 +155,7 @@ void BM_DecodeMixed(benchmark::State& state, bench::DataKind kind, const std::st
 }
 
 void BM_ScanMixed(benchmark::State& state, bench::DataKind kind, const std::string& path) {
-  host::UseRunLengthPath(path);
+  rle::UseRunLengthPath(path);
   const Sample& s = SampleOf(kind);
   if (mixed_DecodedRLESize(s.encoded.data(), s.encoded.size()) != static_cast<int64_t>(s.raw.size())) {
     state.SkipWithError("mixed_DecodedRLESize differs from the input's length");
@@ -190,7 +190,7 @@ void BM_Memcpy(benchmark::State& state, bench::DataKind kind) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> paths = host::RunLengthPaths();
+  const std::vector<std::string> paths = rle::RunLengthPaths();
   if (argc == 2 && std::string(argv[1]) == "--paths") {
     for (const std::string& path : paths) std::printf("%s\n", path.c_str());
     return 0;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "host/run_length.h"
+#include "rle/run_length.h"
 #include "mixed/mixed.h"
 
 namespace {
@@ -49,7 +49,7 @@ Bytes ReferenceEncode(const uint8_t* p, size_t n) {
 }
 
 [[noreturn]] void Found(const std::string& what) {
-  krffuzz::Finding(what + " (" + host::RunLengthPath() + " path)");
+  krffuzz::Finding(what + " (" + rle::RunLengthPath() + " path)");
 }
 
 void CheckDecoding(const uint8_t* data, size_t size) {
@@ -86,9 +86,9 @@ void CheckRoundTrip(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::vector<std::string> paths = host::RunLengthPaths();
+  static const std::vector<std::string> paths = rle::RunLengthPaths();
   for (const std::string& path : paths) {
-    host::UseRunLengthPath(path);
+    rle::UseRunLengthPath(path);
     CheckDecoding(data, size);
     CheckRoundTrip(data, size);
   }

@@ -11,12 +11,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/run_length.h"
+#include "rle/run_length.h"
 
 namespace mixed {
-
-inline constexpr uint8_t kCountBase = host::kRunBase;  // count bytes are kCountBase | N
-inline constexpr int kMaxRun = host::kLongestRun;
 
 // Storage methods, also the method bits of an archive entry's type.
 inline constexpr int kCompressNone = 1;
@@ -36,7 +33,7 @@ class RleEncoder {
   size_t Finish(uint8_t* out);
 
  private:
-  host::OpenRun open_;  // the run held back
+  rle::OpenRun open_;  // the run held back
 };
 
 // Decodes a stream handed over in pieces; a count byte at the end of one

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/run_length.h"
+#include "rle/run_length.h"
 
 #include <algorithm>
 #include <random>
@@ -31,20 +31,20 @@ Bytes Encode(const Bytes& in) {
 // machine with the widest instruction set still tests the narrower ones.
 class CodecPath : public testing::TestWithParam<std::string> {
  protected:
-  void SetUp() override { ASSERT_TRUE(host::UseRunLengthPath(GetParam())); }
-  void TearDown() override { host::UseRunLengthPath(host::RunLengthPaths().front()); }
+  void SetUp() override { ASSERT_TRUE(rle::UseRunLengthPath(GetParam())); }
+  void TearDown() override { rle::UseRunLengthPath(rle::RunLengthPaths().front()); }
 };
 
-INSTANTIATE_TEST_SUITE_P(EveryPath, CodecPath, testing::ValuesIn(host::RunLengthPaths()),
+INSTANTIATE_TEST_SUITE_P(EveryPath, CodecPath, testing::ValuesIn(rle::RunLengthPaths()),
                          [](const testing::TestParamInfo<std::string>& info) { return info.param; });
 
 TEST(CodecPaths, WidestFirstScalarLastAndOnlyWhatRuns) {
-  const std::vector<std::string> paths = host::RunLengthPaths();
+  const std::vector<std::string> paths = rle::RunLengthPaths();
   ASSERT_FALSE(paths.empty());
   EXPECT_EQ(paths.back(), "scalar");
-  EXPECT_EQ(host::RunLengthPath(), paths.front());
-  EXPECT_FALSE(host::UseRunLengthPath("no such path"));
-  EXPECT_EQ(host::RunLengthPath(), paths.front());
+  EXPECT_EQ(rle::RunLengthPath(), paths.front());
+  EXPECT_FALSE(rle::UseRunLengthPath("no such path"));
+  EXPECT_EQ(rle::RunLengthPath(), paths.front());
 }
 
 struct EncodeCase {

@@ -7,16 +7,16 @@
 #include <bit>
 #include <cstring>
 
-#include "host/run_length.h"
+#include "rle/run_length.h"
 #include "mixed/mixed.h"
 
 namespace mixed {
 
 namespace {
 
-using host::words::CountBytes;
-using host::words::FirstByte;
-using host::words::Load64;
+using rle::words::CountBytes;
+using rle::words::FirstByte;
+using rle::words::Load64;
 
 constexpr bool kLittleEndian = std::endian::native == std::endian::little;
 
@@ -29,7 +29,7 @@ size_t CountByteAt(const uint8_t* p, size_t i, size_t n) {
       i += 8;
     }
   }
-  while (i < n && p[i] < kCountBase) ++i;
+  while (i < n && p[i] < rle::kRunBase) ++i;
   return i;
 }
 
@@ -40,17 +40,17 @@ size_t RleEncoder::Feed(const uint8_t* p, size_t n, uint8_t* out) {
   uint8_t* o = out;
   size_t i = 0;
   if (open_.length > 0) {
-    i = host::ExtendRun(p, 0, n, open_.byte, &open_.length);
-    if (i == n && open_.length < kMaxRun) return 0;
-    o = host::PutRun(o, open_.byte, open_.length);
+    i = rle::ExtendRun(p, 0, n, open_.byte, &open_.length);
+    if (i == n && open_.length < rle::kLongestRun) return 0;
+    o = rle::PutRun(o, open_.byte, open_.length);
     open_ = {};
   }
-  return static_cast<size_t>(o - out) + host::EncodeRuns(p + i, n - i, o, &open_);
+  return static_cast<size_t>(o - out) + rle::EncodeRuns(p + i, n - i, o, &open_);
 }
 
 size_t RleEncoder::Finish(uint8_t* out) {
   if (open_.length == 0) return 0;
-  const uint8_t* end = host::PutRun(out, open_.byte, open_.length);
+  const uint8_t* end = rle::PutRun(out, open_.byte, open_.length);
   open_ = {};
   return static_cast<size_t>(end - out);
 }
@@ -71,11 +71,11 @@ size_t RleDecoder::Feed(const uint8_t* p, size_t n, uint8_t* out, size_t room) {
     o += pending_count_;
   }
   size_t done = 0;
-  o += host::DecodeUnits(p + i, n - i, o, static_cast<size_t>(end - o), &done);
+  o += rle::DecodeUnits(p + i, n - i, o, static_cast<size_t>(end - o), &done);
   i += done;
   while (i < n) {
     const uint8_t in = p[i];
-    if (in < kCountBase) {
+    if (in < rle::kRunBase) {
       if (o == end) {
         overflowed_ = true;
         break;
@@ -84,7 +84,7 @@ size_t RleDecoder::Feed(const uint8_t* p, size_t n, uint8_t* out, size_t room) {
       ++i;
       continue;
     }
-    const size_t count = in - kCountBase;
+    const size_t count = in - rle::kRunBase;
     if (i + 1 == n) {
       pending_ = true;
       pending_count_ = static_cast<int>(count);
@@ -109,7 +109,7 @@ void RleScanner::Feed(const uint8_t* p, size_t n) {
     i = 1;
   }
   size_t done = 0;
-  decoded_ += static_cast<int64_t>(host::ScanUnits(p + i, n - i, &done));
+  decoded_ += static_cast<int64_t>(rle::ScanUnits(p + i, n - i, &done));
   i += done;
   while (i < n) {
     const size_t literal_end = CountByteAt(p, i, n);
@@ -118,10 +118,10 @@ void RleScanner::Feed(const uint8_t* p, size_t n) {
     if (i == n) break;
     if (i + 1 == n) {
       pending_ = true;
-      pending_count_ = p[i] - kCountBase;
+      pending_count_ = p[i] - rle::kRunBase;
       break;
     }
-    decoded_ += p[i] - kCountBase;
+    decoded_ += p[i] - rle::kRunBase;
     i += 2;
   }
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rle/scheme.h"
+
 namespace pcx {
 
 inline constexpr size_t kHeaderSize = 128;
@@ -20,16 +22,11 @@ inline constexpr size_t kXMaxOffset = 8;             // 16-bit
 inline constexpr size_t kYMaxOffset = 10;            // 16-bit
 inline constexpr size_t kHorizontalResOffset = 12;   // 16-bit
 inline constexpr size_t kVerticalResOffset = 14;     // 16-bit
-inline constexpr size_t kEgaPaletteOffset = 16;
-inline constexpr size_t kEgaPaletteSize = 48;
-inline constexpr size_t kReservedOffset = 64;
+// Bytes 16-63 (the 16-colour palette), 64 (reserved) and 70-127 (filler)
+// are zero.
 inline constexpr size_t kPlanesOffset = 65;
 inline constexpr size_t kBytesPerLineOffset = 66;    // 16-bit
 inline constexpr size_t kPaletteInfoOffset = 68;     // 16-bit
-inline constexpr size_t kFillerOffset = 70;
-inline constexpr size_t kFillerSize = 58;
-static_assert(kEgaPaletteOffset + kEgaPaletteSize == kReservedOffset);
-static_assert(kFillerOffset + kFillerSize == kHeaderSize);
 
 inline constexpr uint8_t kManufacturer = 0x0A;
 inline constexpr uint8_t kVersion = 5;
@@ -40,10 +37,10 @@ inline constexpr uint8_t kPlanes = 1;
 // always carried it and readers ignore it for 256-colour images.
 inline constexpr uint16_t kPaletteInfo = 2;
 
-// A count byte has both top bits set and carries a run of 1 to 63 in the
-// rest; any data byte with both top bits set must therefore go behind one.
-inline constexpr uint8_t kRunFlag = 0xC0;
-inline constexpr int kMaxRun = 63;
+// The scan lines follow the run-length scheme of rle/scheme.h: a count byte
+// has both top bits set and carries a run of 1 to 63 in the rest.
+inline constexpr uint8_t kRunFlag = rle::kRunBase;
+inline constexpr int kMaxRun = rle::kLongestRun;
 
 inline constexpr uint8_t kPaletteMarker = 0x0C;
 inline constexpr size_t kPaletteSize = 768;

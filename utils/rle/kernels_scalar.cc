@@ -4,10 +4,10 @@
 #include <bit>
 #include <cstring>
 
-#include "host/run_length.h"
-#include "host/run_length_kernels.h"
+#include "rle/run_length.h"
+#include "rle/kernels.h"
 
-namespace host::rle {
+namespace rle::kernel {
 
 namespace {
 
@@ -39,7 +39,7 @@ size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* con
       o += k;
       i += k;
       const uint64_t pattern = words::kOnes * p[i + 1];
-      const int count = p[i] - kCount;
+      const int count = p[i] - kRunBase;
       std::memcpy(o, &pattern, 8);
       if (count > 8) {
         for (int w = 8; w < 64; w += 8) std::memcpy(o + w, &pattern, 8);
@@ -64,7 +64,7 @@ uint64_t Scan(const uint8_t* p, size_t n, size_t* consumed) {
         continue;
       }
       const size_t k = FirstByte(m);
-      total += k + static_cast<uint64_t>(p[i + k] - kCount);
+      total += k + static_cast<uint64_t>(p[i + k] - kRunBase);
       i += k + 2;
     }
   }
@@ -76,4 +76,4 @@ uint64_t Scan(const uint8_t* p, size_t n, size_t* consumed) {
 
 const Kernels kScalarKernels = {"scalar", Encode, Decode, Scan};
 
-}  // namespace host::rle
+}  // namespace rle::kernel

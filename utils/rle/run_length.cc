@@ -1,35 +1,35 @@
-#include "host/run_length.h"
+#include "rle/run_length.h"
 
 #include <algorithm>
 #include <atomic>
 #include <bit>
 #include <iterator>
 
-#include "host/run_length_kernels.h"
+#include "rle/kernels.h"
 
-namespace host {
+namespace rle {
 
 namespace {
 
 // Widest first.
-const rle::Kernels* const kAllKernels[] = {
+const kernel::Kernels* const kAllKernels[] = {
 #if defined(__x86_64__)
-    &rle::kAvx512Kernels,
-    &rle::kSsse3Kernels,
-    &rle::kSse2Kernels,
+    &kernel::kAvx512Kernels,
+    &kernel::kSsse3Kernels,
+    &kernel::kSse2Kernels,
 #endif
-    &rle::kScalarKernels,
+    &kernel::kScalarKernels,
 };
 
-bool Runs(const rle::Kernels& k) {
+bool Runs(const kernel::Kernels& k) {
 #if defined(__x86_64__)
   __builtin_cpu_init();
-  if (&k == &rle::kAvx512Kernels) {
+  if (&k == &kernel::kAvx512Kernels) {
     return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2") &&
            __builtin_cpu_supports("popcnt");
   }
-  if (&k == &rle::kSsse3Kernels) {
+  if (&k == &kernel::kSsse3Kernels) {
     return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");
   }
 #endif
@@ -37,13 +37,13 @@ bool Runs(const rle::Kernels& k) {
   return true;
 }
 
-std::atomic<const rle::Kernels*> active_kernels{nullptr};
+std::atomic<const kernel::Kernels*> active_kernels{nullptr};
 
-const rle::Kernels& Active() {
-  const rle::Kernels* k = active_kernels.load(std::memory_order_relaxed);
+const kernel::Kernels& Active() {
+  const kernel::Kernels* k = active_kernels.load(std::memory_order_relaxed);
   if (k == nullptr) {
     k = *std::find_if(std::begin(kAllKernels), std::end(kAllKernels),
-                      [](const rle::Kernels* c) { return Runs(*c); });
+                      [](const kernel::Kernels* c) { return Runs(*c); });
     active_kernels.store(k, std::memory_order_relaxed);
   }
   return *k;
@@ -119,7 +119,7 @@ size_t ExtendRun(const uint8_t* p, size_t i, size_t n, int byte, int* length) {
 }
 
 size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open) {
-  const rle::EncodeProgress done = Active().encode(p, n, out);
+  const kernel::EncodeProgress done = Active().encode(p, n, out);
   uint8_t* o = out + done.out;
   size_t i = done.in;
   if (done.pending > 0) {
@@ -161,7 +161,7 @@ uint64_t ScanUnits(const uint8_t* p, size_t n, size_t* consumed) {
 
 std::vector<std::string> RunLengthPaths() {
   std::vector<std::string> paths;
-  for (const rle::Kernels* k : kAllKernels) {
+  for (const kernel::Kernels* k : kAllKernels) {
     if (Runs(*k)) paths.emplace_back(k->name);
   }
   return paths;
@@ -170,7 +170,7 @@ std::vector<std::string> RunLengthPaths() {
 std::string RunLengthPath() { return Active().name; }
 
 bool UseRunLengthPath(std::string_view path) {
-  for (const rle::Kernels* k : kAllKernels) {
+  for (const kernel::Kernels* k : kAllKernels) {
     if (k->name == path && Runs(*k)) {
       active_kernels.store(k, std::memory_order_relaxed);
       return true;
@@ -179,4 +179,4 @@ bool UseRunLengthPath(std::string_view path) {
   return false;
 }
 
-}  // namespace host
+}  // namespace rle

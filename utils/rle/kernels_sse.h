@@ -16,9 +16,9 @@
 
 #include <cstring>
 
-#include "host/run_length_kernels.h"
+#include "rle/kernels.h"
 
-namespace host::rle {
+namespace rle::kernel {
 
 namespace {
 
@@ -98,8 +98,8 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
   const __m128i end_at = _mm_setr_epi8(65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75, 76, 77, 78,
                                        79, 80);
   const __m128i one = _mm_set1_epi8(1);
-  const __m128i longest = _mm_set1_epi8(kRunLimit - 1);
-  const __m128i count_base = _mm_set1_epi8(static_cast<char>(kCount));
+  const __m128i longest = _mm_set1_epi8(kLongestRun - 1);
+  const __m128i count_base = _mm_set1_epi8(static_cast<char>(kRunBase));
   for (; i + 17 <= n; i += 16) {
     const __m128i x = Load(p + i);
     const __m128i same = _mm_cmpeq_epi8(x, Load(p + i + 1));
@@ -191,17 +191,15 @@ size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* con
       continue;
     }
     const uint64_t counts = CountBytes(high, carry);
-    const uint64_t literals = ~(counts | counts << 1 | carry);
-    if (static_cast<size_t>(end - o) < static_cast<size_t>(Popcount(literals) + 63 * Popcount(counts) + 32)) {
-      break;
-    }
+    const uint64_t literals = Literals(counts, carry);
+    if (static_cast<size_t>(end - o) < MostDecoded(counts, literals) + 32) break;
 #if defined(__SSSE3__)
     // An escape (0xC1 and a byte) is a literal too: the block's literal
     // bytes, escaped ones included, are packed to the front first, so that
     // only the real runs take a turn of the walk. Pictures escape about
     // half of their units. An escape in the last byte keeps its turn, as
     // its byte lies in the next block.
-    const uint64_t escapes = counts & EqualBits64(q, kCount | 1) & ~(uint64_t{1} << 63);
+    const uint64_t escapes = counts & EqualBits64(q, kRunBase | 1) & ~(uint64_t{1} << 63);
     const uint64_t runs = counts & ~escapes;
     const uint64_t kept = ~(runs | runs << 1 | escapes | carry);
     alignas(16) uint8_t packed[64 + 32];  // CopyLiterals reads 32 bytes whatever the length
@@ -216,20 +214,13 @@ size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* con
       const auto k = static_cast<size_t>(LowestBit(m));
       const auto before = static_cast<size_t>(Popcount(kept & ((uint64_t{1} << k) - 1)));
       o = CopyLiterals(o, packed + j, before - j);
-      o = PutRun(o, q[k + 1], q[k] - kCount);
+      o = PutRun(o, q[k + 1], q[k] - kRunBase);
       j = before;
     }
     const auto all = static_cast<size_t>(w - packed);
     if (j < all) o = CopyLiterals(o, packed + j, all - j);
 #else
-    size_t j = carry;
-    for (uint64_t m = counts; m != 0; m &= m - 1) {
-      const auto k = static_cast<size_t>(LowestBit(m));
-      o = CopyLiterals(o, q + j, k - j);
-      o = PutRun(o, q[k + 1], q[k] - kCount);
-      j = k + 2;
-    }
-    if (j < 64) o = CopyLiterals(o, q + j, 64 - j);
+    o = WalkUnits<CopyLiterals, PutRun>(q, counts, carry, o);
 #endif
     carry = counts >> 63;
   }
@@ -251,7 +242,7 @@ uint64_t Scan(const uint8_t* p, size_t n, size_t* consumed) {
       continue;
     }
     const uint64_t counts = CountBytes(high, carry);
-    total += static_cast<uint64_t>(Popcount(~(counts | counts << 1 | carry)));
+    total += static_cast<uint64_t>(Popcount(Literals(counts, carry)));
     for (int k = 0; k < 4; ++k) {
       const __m128i n_of = _mm_and_si128(_mm_and_si128(Load(q + 16 * k), low_six),
                                          ByteMask(static_cast<uint32_t>(counts >> (16 * k))));
@@ -267,4 +258,4 @@ uint64_t Scan(const uint8_t* p, size_t n, size_t* consumed) {
 
 }  // namespace
 
-}  // namespace host::rle
+}  // namespace rle::kernel

@@ -5,9 +5,9 @@
 // from one compare.
 #include <immintrin.h>
 
-#include "host/run_length_kernels.h"
+#include "rle/kernels.h"
 
-namespace host::rle {
+namespace rle::kernel {
 
 namespace {
 
@@ -37,11 +37,11 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
   const __m512i index = _mm512_load_si512(lanes);
   const __m512i lo_order = _mm512_load_si512(pair_lo);
   const __m512i hi_order = _mm512_load_si512(pair_hi);
-  // Byte j as a run start is j + 64 (see run_length_sse.h); byte 0 is a
+  // Byte j as a run start is j + 64 (see kernels_sse.h); byte 0 is a
   // start only through the maximum with the start before the block.
   const __m512i start_at = _mm512_maskz_add_epi8(~uint64_t{1}, index, _mm512_set1_epi8(64));
   const __m512i end_at = _mm512_add_epi8(index, _mm512_set1_epi8(65));
-  const __m512i count_base = _mm512_set1_epi8(static_cast<char>(kCount));
+  const __m512i count_base = _mm512_set1_epi8(static_cast<char>(kRunBase));
   constexpr uint64_t kEven = 0x5555555555555555ull;
   for (; i + 65 <= n; i += 64) {
     const __m512i x = _mm512_loadu_si512(p + i);
@@ -56,7 +56,7 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
     }
     start = _mm512_max_epu8(start, _mm512_set1_epi8(static_cast<char>(64 - pending)));
     const __m512i length = _mm512_sub_epi8(end_at, start);  // 1 to 126
-    if (_mm512_cmpgt_epu8_mask(length, _mm512_set1_epi8(kRunLimit - 1)) != 0) {
+    if (_mm512_cmpgt_epu8_mask(length, _mm512_set1_epi8(kLongestRun - 1)) != 0) {
       o = EncodeBytes(p + i, 64, o, &pending);
       continue;
     }
@@ -76,7 +76,7 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
 }
 
 inline uint64_t HighBits64(const uint8_t* q) {
-  return _mm512_cmpge_epu8_mask(_mm512_loadu_si512(q), _mm512_set1_epi8(static_cast<char>(kCount)));
+  return _mm512_cmpge_epu8_mask(_mm512_loadu_si512(q), _mm512_set1_epi8(static_cast<char>(kRunBase)));
 }
 
 // Both write 64 bytes whatever the length: no literal stretch or run in a
@@ -135,7 +135,7 @@ inline int DecodeShortBlock(const uint8_t* q, uint64_t counts, uint64_t literals
 }
 
 // Blocks of long runs take the walk of the SSE2 decoder (see
-// run_length_sse.h), one unit a turn. A step reads and writes up to 64
+// kernels_sse.h), one unit a turn. A step reads and writes up to 64
 // bytes beyond its block and its output.
 size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* consumed) {
   uint8_t* o = out;
@@ -156,10 +156,8 @@ size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* con
       continue;
     }
     const uint64_t counts = CountBytes(high, carry);
-    const uint64_t literals = ~(counts | counts << 1 | carry);
-    if (static_cast<size_t>(end - o) < static_cast<size_t>(Popcount(literals) + 63 * Popcount(counts) + 128)) {
-      break;
-    }
+    const uint64_t literals = Literals(counts, carry);
+    if (static_cast<size_t>(end - o) < MostDecoded(counts, literals) + 128) break;
     const int written = DecodeShortBlock(q, counts, literals, index, o);
     size_t j = carry;
     carry = counts >> 63;
@@ -167,13 +165,7 @@ size_t Decode(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* con
       o += written;
       continue;
     }
-    for (uint64_t m = counts; m != 0; m &= m - 1) {
-      const auto k = static_cast<size_t>(LowestBit(m));
-      o = CopyLiterals(o, q + j, k - j);
-      o = PutRun(o, q[k + 1], q[k] - kCount);
-      j = k + 2;
-    }
-    if (j < 64) o = CopyLiterals(o, q + j, 64 - j);
+    o = WalkUnits<CopyLiterals, PutRun>(q, counts, j, o);
   }
   *consumed = i + carry;
   return static_cast<size_t>(o - out);
@@ -187,13 +179,13 @@ uint64_t Scan(const uint8_t* p, size_t n, size_t* consumed) {
   const __m512i low_six = _mm512_set1_epi8(0x3F);
   for (; i + 65 <= n; i += 64) {
     const __m512i x = _mm512_loadu_si512(p + i);
-    const uint64_t high = _mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(static_cast<char>(kCount)));
+    const uint64_t high = _mm512_cmpge_epu8_mask(x, _mm512_set1_epi8(static_cast<char>(kRunBase)));
     if ((high | carry) == 0) {
       total += 64;
       continue;
     }
     const uint64_t counts = CountBytes(high, carry);
-    total += static_cast<uint64_t>(Popcount(~(counts | counts << 1 | carry)));
+    total += static_cast<uint64_t>(Popcount(Literals(counts, carry)));
     sums = _mm512_add_epi64(
         sums, _mm512_sad_epu8(_mm512_and_si512(_mm512_maskz_mov_epi8(counts, x), low_six),
                               _mm512_setzero_si512()));
@@ -210,4 +202,4 @@ uint64_t Scan(const uint8_t* p, size_t n, size_t* consumed) {
 
 const Kernels kAvx512Kernels = {"avx512", Encode, Decode, Scan};
 
-}  // namespace host::rle
+}  // namespace rle::kernel

@@ -1,9 +1,9 @@
 // The SSSE3 kernels (with POPCNT): the encoder packs its units through
 // shuffle tables.
-#include "host/run_length_sse.h"
+#include "rle/kernels_sse.h"
 
-namespace host::rle {
+namespace rle::kernel {
 
 const Kernels kSsse3Kernels = {"ssse3", Encode, Decode, Scan};
 
-}  // namespace host::rle
+}  // namespace rle::kernel

@@ -3,13 +3,16 @@
 // only that set's flags; everything they share is defined below with
 // internal linkage, so the linker can never merge a copy compiled for a
 // wider set into code that runs on a narrower one. For the same reason the
-// kernel files use no templates or inline functions of external linkage.
+// kernel files use no templates or inline functions of external linkage:
+// the ones below live in the unnamed namespace too.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace host::rle {
+#include "rle/scheme.h"
+
+namespace rle::kernel {
 
 // Where an encoding kernel stopped. Every byte before `in` - `pending` is
 // encoded into the first `out` bytes; the `pending` bytes before `in` (0 to
@@ -42,9 +45,6 @@ extern const Kernels kAvx512Kernels;
 
 namespace {
 
-constexpr uint8_t kCount = 0xC0;
-constexpr int kRunLimit = 63;
-
 inline int Popcount(uint64_t v) {
 #if defined(__POPCNT__)
   return __builtin_popcountll(v);
@@ -73,10 +73,39 @@ inline uint64_t CountBytes(uint64_t high, uint64_t data_first) {
   return (from_even & kEven) | (h & ~from_even & ~kEven);
 }
 
+// The literal bytes of a block whose count bytes are `counts`: neither a
+// count byte nor the data byte of one.
+inline uint64_t Literals(uint64_t counts, uint64_t data_first) {
+  return ~(counts | counts << 1 | data_first);
+}
+
+// The most the units of a block can decode to: every count byte taken as a
+// run of the longest length.
+inline size_t MostDecoded(uint64_t counts, uint64_t literals) {
+  return static_cast<size_t>(Popcount(literals) + kLongestRun * Popcount(counts));
+}
+
+// Decodes the units of a block of 64 stream bytes one at a time, from byte
+// `j` on, through the instruction set's own stores for literal stretches
+// (Copy) and runs (Run), each of which may write beyond what it is asked to.
+// A template here, in the unnamed namespace, so each kernel file gets its
+// own copy built from its own stores.
+template <uint8_t* (*Copy)(uint8_t*, const uint8_t*, size_t), uint8_t* (*Run)(uint8_t*, uint8_t, int)>
+inline uint8_t* WalkUnits(const uint8_t* q, uint64_t counts, size_t j, uint8_t* o) {
+  for (uint64_t m = counts; m != 0; m &= m - 1) {
+    const auto k = static_cast<size_t>(LowestBit(m));
+    o = Copy(o, q + j, k - j);
+    o = Run(o, q[k + 1], q[k] - kRunBase);
+    j = k + 2;
+  }
+  if (j < 64) o = Copy(o, q + j, 64 - j);
+  return o;
+}
+
 // Writes one run piece of `length` (1 to 63) bytes `byte`.
 inline uint8_t* PutPiece(uint8_t* o, uint8_t byte, int length) {
-  *o = static_cast<uint8_t>(kCount | length);
-  o += length > 1 || byte >= kCount;
+  *o = static_cast<uint8_t>(kRunBase | length);
+  o += length > 1 || byte >= kRunBase;
   *o++ = byte;
   return o;
 }
@@ -88,7 +117,7 @@ inline uint8_t* EncodeBytes(const uint8_t* q, size_t len, uint8_t* o, int* pendi
   int c = *pending;
   for (size_t j = 0; j < len; ++j) {
     ++c;
-    if (q[j] != q[j + 1] || c == kRunLimit) {
+    if (q[j] != q[j + 1] || c == kLongestRun) {
       o = PutPiece(o, q[j], c);
       c = 0;
     }
@@ -111,9 +140,9 @@ inline int PendingAfter(uint64_t ends, int width, int pending) {
 // pending): pieces of the limit are written from the front.
 inline uint8_t* ExtendPending(uint8_t* o, uint8_t byte, int width, int* pending) {
   int c = *pending + width;
-  while (c >= kRunLimit) {
-    o = PutPiece(o, byte, kRunLimit);
-    c -= kRunLimit;
+  while (c >= kLongestRun) {
+    o = PutPiece(o, byte, kLongestRun);
+    c -= kLongestRun;
   }
   *pending = c;
   return o;
@@ -121,4 +150,4 @@ inline uint8_t* ExtendPending(uint8_t* o, uint8_t byte, int width, int* pending)
 
 }  // namespace
 
-}  // namespace host::rle
+}  // namespace rle::kernel
