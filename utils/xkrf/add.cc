@@ -1,8 +1,8 @@
 #include "xkrf/add.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cinttypes>
+#include <cstring>
 #include <unordered_map>
 #include <utility>
 
@@ -67,7 +67,8 @@ class Planner {
       const std::string fs_path = fs_dir + e.name;
       const auto taken = planned_.find(stored);
       if (stored.size() > krf::kMaxNameLength) {
-        Add(AddStep::kSkip, "skipping '" + stored + "': stored name longer than 63 characters !\n");
+        Add(AddStep::kSkip, "skipping '" + stored + "': stored name longer than " +
+                                std::to_string(krf::kMaxNameLength) + " characters !\n");
       } else if (e.device == archive_device_ && e.inode == archive_inode_) {
         Add(AddStep::kNote, "skipping '" + stored + "': it is the archive itself !\n");
       } else if (e.size == 0) {
@@ -80,7 +81,8 @@ class Planner {
         Add(AddStep::kSkip, "skipping '" + stored + "': the archive would grow beyond 2 GiB !\n");
       } else {
         planned_.emplace(stored, fs_path);
-        steps_.push_back({AddStep::kFile, "", fs_path, stored, level == 0 ? stored : lower, e.size});
+        steps_.push_back(
+            {AddStep::kFile, "", fs_path, stored, level == 0 ? stored : lower, e.size});
         reach_ += e.size;
         ++files_;
       }
@@ -306,9 +308,14 @@ void AddFile(RunState* st, const AddStep& step, AddBuffers* buffers) {
 }  // namespace
 
 void add(RunState* st) {
+  st->live_index.reserve(st->dir.size());
+  for (size_t i = 0; i < st->dir.size(); ++i) {
+    if (krf::IsLive(st->dir[i].Type)) st->live_index.emplace(krf::EntryName(st->dir[i]), i);
+  }
   const Settings& s = st->settings;
   const std::string pattern = s.name[1].substr(s.mask_path.size());
-  const std::string top = s.mask_path.empty() ? std::string() : host::ResolvePath(HostPath(s.mask_path));
+  const std::string top =
+      s.mask_path.empty() ? std::string() : host::ResolvePath(HostPath(s.mask_path));
   std::vector<host::DirEntry> entries;
   Planner planner(*st);
   if (host::ListDirectory(top, &entries)) planner.Walk(top, s.mask_path, 0, pattern, entries);

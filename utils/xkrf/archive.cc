@@ -73,8 +73,8 @@ void OpenArchive(RunState* st) {
   // that another run renamed over or created meanwhile sends it round again.
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
     host::File f;
-    if (f.Open(st->krf_path, st->read_only ? host::File::Mode::kRead
-                                            : host::File::Mode::kReadWrite)) {
+    if (f.Open(st->krf_path,
+               st->read_only ? host::File::Mode::kRead : host::File::Mode::kReadWrite)) {
       LockArchive(st, &f);
       // A compaction by the run we waited for renames a new file over the
       // name; the lock then belongs to the old one.
@@ -89,8 +89,8 @@ void OpenArchive(RunState* st) {
     }
     const bool missing = error == ENOENT;
     if (!may_create) {
-      throw Fatal("Couldn't open '" + shown + "': " +
-                  (missing ? std::string("no such file") : std::strerror(error)) + " !\n");
+      throw Fatal("Couldn't open '" + shown +
+                  "': " + (missing ? std::string("no such file") : std::strerror(error)) + " !\n");
     }
     std::fprintf(st->out, "creating '%s'...\n", shown.c_str());
     // An archive that exists but cannot be opened (no permission, a folder)
@@ -135,8 +135,6 @@ void read_dir(RunState* st) {
   std::vector<uint8_t> bytes(static_cast<size_t>(DirBytes(entries)));
   test(st->krf.ReadExactAt(dir_ofs, bytes.data(), bytes.size()));
   st->dir.resize(static_cast<size_t>(entries));
-  // Only adding looks names up.
-  if (st->settings.action == kAdd) st->live_index.reserve(static_cast<size_t>(entries));
   // New data goes behind the last byte any entry uses; in an archive this
   // tool finished that is the directory's offset. Space a stopped run left
   // behind the data is so taken back.
@@ -147,9 +145,6 @@ void read_dir(RunState* st) {
     if (e.Ofs >= static_cast<int64_t>(krf::kHeaderSize) &&
         host::RangeInside(e.Ofs, e.Size, dir_ofs)) {
       st->last_pos = std::max<int64_t>(st->last_pos, int64_t{e.Ofs} + e.Size);
-    }
-    if (st->settings.action == kAdd && krf::IsLive(e.Type)) {
-      st->live_index.emplace(krf::EntryName(e), i);
     }
   }
 }
@@ -270,8 +265,7 @@ void RollBack(RunState* st) noexcept {
     // holds new blocks that nothing refers to. Put the directory back there.
     uint8_t bytes[krf::kHeaderSize];
     krf::EncodeHeader(d.original_header, bytes);
-    if (!st->krf.WriteAt(d.original_header.DirOfs, d.original_dir.data(),
-                         d.original_dir.size()) ||
+    if (!st->krf.WriteAt(d.original_header.DirOfs, d.original_dir.data(), d.original_dir.size()) ||
         !st->krf.Sync() || !st->krf.WriteAt(0, bytes, sizeof bytes) || !st->krf.Sync()) {
       return;  // the copy stays in charge: still a valid archive
     }

@@ -4,6 +4,8 @@
 #include <string_view>
 
 #include "host/dir_search.h"
+#include "mixed/mixed.h"
+#include "xkrf/entry_path.h"
 
 namespace xkrf {
 
@@ -21,8 +23,8 @@ constexpr Switch kSwitches[] = {
     {"list", [](Settings* s) { s->action = kList; }},
     {"ext", [](Settings* s) { s->action = kExtract; }},
     {"test", [](Settings* s) { s->action = kTest; }},
-    {"rle", [](Settings* s) { s->compress = 2; }},
-    {"none", [](Settings* s) { s->compress = 1; }},
+    {"rle", [](Settings* s) { s->compress = mixed::kCompressRle; }},
+    {"none", [](Settings* s) { s->compress = mixed::kCompressNone; }},
 };
 
 constexpr char kUsage[] =
@@ -30,17 +32,6 @@ constexpr char kUsage[] =
     "Usage: xkrf KRF-file file-mask [-subs -add -del -ext (-list) (-none) -rle]\n\n";
 
 }  // namespace
-
-std::string PathFromName(const std::string& name) {
-  const size_t slash = name.rfind('\\');
-  return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
-}
-
-std::string HostPath(const std::string& archived) {
-  std::string out = archived;
-  std::replace(out.begin(), out.end(), '\\', '/');
-  return out;
-}
 
 void ParseCommandLine(int argc, const char* const* argv, std::FILE* out, Settings* settings) {
   if (argc < 2) throw Fatal(kUsage);

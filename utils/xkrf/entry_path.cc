@@ -61,4 +61,15 @@ std::string EntryPathProblem(std::string_view name) {
   return "";
 }
 
+std::string PathFromName(const std::string& name) {
+  const size_t slash = name.rfind('\\');
+  return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
+}
+
+std::string HostPath(const std::string& archived) {
+  std::string out = archived;
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
 }  // namespace xkrf

@@ -28,4 +28,11 @@ std::string StoredName(std::string_view name, std::string* dropped);
 // Why a name does not extract to where it says, or "" when it does.
 std::string EntryPathProblem(std::string_view name);
 
+// The directory part of `name` up to and including its last backslash, or
+// "" when it has none. Only the backslash separates.
+std::string PathFromName(const std::string& name);
+
+// '\' to the host's '/'.
+std::string HostPath(const std::string& archived);
+
 }  // namespace xkrf

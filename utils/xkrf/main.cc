@@ -12,5 +12,5 @@ int main(int argc, char** argv) {
   static char buffer[1 << 16];
   if (isatty(fileno(stdout)) != 1) std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
   const int status = xkrf::RunXkrf(argc, argv, stdout);
-  return host::FinishConsole(stdout, "xkrf") ? status : xkrf::kExitFailure;
+  return host::FinishConsole(stdout, "xkrf") ? status : xkrf::kExitFatal;
 }

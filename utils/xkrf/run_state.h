@@ -10,6 +10,7 @@
 
 #include "host/file.h"
 #include "host/process.h"
+#include "xkrf/entry_path.h"  // the name helpers, for everything that matches names
 #include "xkrf/krf_format.h"
 
 namespace xkrf {
@@ -19,7 +20,7 @@ using krf::krfheader_t;
 
 // Exit statuses, the same across the kit.
 inline constexpr int kExitOk = 0;       // everything asked for was done
-inline constexpr int kExitFailure = 1;  // a fatal error, or a -test that found damage
+inline constexpr int kExitFatal = 1;    // a fatal error, or a -test that found damage
 inline constexpr int kExitSkipped = 2;  // finished, but something asked for was skipped
 
 enum Action { kAdd = 1, kDelete = 2, kList = 3, kExtract = 4, kTest = 5 };
@@ -27,7 +28,7 @@ enum Action { kAdd = 1, kDelete = 2, kList = 3, kExtract = 4, kTest = 5 };
 inline constexpr char kReadWriteError[] = "Fatal Read/Write error !\n";
 
 // Every failure of a run: the message is printed as it stands, then the
-// closing screen, and the run ends with kExitFailure.
+// closing screen, and the run ends with kExitFatal.
 class Fatal : public std::runtime_error {
  public:
   explicit Fatal(const std::string& message) : std::runtime_error(message) {}
@@ -60,7 +61,7 @@ struct DiskState {
   // Set while the header points at a relocated copy of the directory that
   // the run started with; a failed run can then restore the original.
   bool on_copy = false;
-  bool header_original = true;   // the header on disk is the one read at the start
+  bool header_original = true;        // the header on disk is the one read at the start
   std::vector<uint8_t> original_dir;  // the original directory's bytes
   krfheader_t original_header;
   int64_t original_size = -1;  // unknown until the archive is open
@@ -105,12 +106,5 @@ inline void Skip(RunState* st, const std::string& message) {
   std::fputs(message.c_str(), st->out);
   ++st->skipped;
 }
-
-// The directory part of `name` up to and including its last backslash, or
-// "" when it has none. Only the backslash separates.
-std::string PathFromName(const std::string& name);
-
-// '\' to the host's '/'.
-std::string HostPath(const std::string& archived);
 
 }  // namespace xkrf

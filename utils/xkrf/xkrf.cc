@@ -48,11 +48,21 @@ void LetUsRock(RunState* st) {
     std::fprintf(st->out, "Actual KRF contains %d entries.\n", st->header.DirEntries);
     read_dir(st);
     switch (st->settings.action) {
-      case kAdd: add(st); break;
-      case kList: list(st); break;
-      case kDelete: del(st); break;
-      case kExtract: ext(st); break;
-      case kTest: verify(st); break;
+      case kAdd:
+        add(st);
+        break;
+      case kList:
+        list(st);
+        break;
+      case kDelete:
+        del(st);
+        break;
+      case kExtract:
+        ext(st);
+        break;
+      case kTest:
+        verify(st);
+        break;
     }
     finish_krf(st);
   } catch (...) {
@@ -87,16 +97,16 @@ int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
     std::fprintf(out, "Uh, we progressed %d files...\n", st.progressed);
     if (st.damaged) {
       end_screen(out);
-      return kExitFailure;
+      return kExitFatal;
     }
   } catch (const Fatal& fatal) {
     std::fputs(fatal.what(), out);
     end_screen(out);
-    return kExitFailure;
+    return kExitFatal;
   } catch (const std::bad_alloc&) {
     std::fputs("Out of memory !\n", out);
     end_screen(out);
-    return kExitFailure;
+    return kExitFatal;
   }
   end_screen(out);
   return st.skipped > 0 ? kExitSkipped : kExitOk;
