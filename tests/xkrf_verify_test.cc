@@ -85,6 +85,9 @@ TEST(XkrfVerify, EachKindOfDamageIsNamedAndFails) {
       {"block beyond the data area", 2,
        [](Bytes* f) { PutLe32(f, Parse(*f).dir_ofs + 2 * kEntrySize + kOfsField, 1000); },
        "block 1000..1100 outside the data area", {}, {}},
+      // Inside the file, yet its end reaches into the directory.
+      {"block into the directory", 2, [](Bytes* f) { PatchEntry(f, 2, kOfsField, 100); },
+       "block 100..200 outside the data area", {}, {}},
       {"block in the header", 0,
        [](Bytes* f) { PutLe32(f, Parse(*f).dir_ofs + kOfsField, 10); },
        "block 10..15 outside the data area", {}, {}},
