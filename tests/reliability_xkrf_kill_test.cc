@@ -100,7 +100,21 @@ struct TracedRun {
   bool finished = false;  // the run ended by itself (before `stop_at`)
   int exit_code = -1;
   int64_t changes = 0;    // system calls that change files, up to the kill
+  // Writes of the archive's header, and whether each came right after and
+  // right before an fdatasync of the archive: kill -9 keeps the page cache,
+  // so only this order shows that a power cut would find what the header
+  // points at on the disk.
+  int64_t header_writes = 0;
+  bool headers_fenced = true;
 };
+
+// Whether `fd` of the traced process is the archive.
+bool IsArchiveFd(pid_t pid, uint64_t fd) {
+  std::error_code error;
+  const std::string target = std::filesystem::read_symlink(
+      "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd), error);
+  return !error && std::filesystem::path(target).filename() == "data.krf";
+}
 
 // Runs xkrf under ptrace and kills it on entry to its `stop_at`-th system
 // call that changes a file, before that call runs; stop_at 0 lets it finish.
@@ -117,6 +131,8 @@ TracedRun RunTraced(const std::vector<std::string>& args, const std::string& cwd
   run.traced = true;
   ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
   int signal_to_pass = 0;
+  bool last_was_sync = false;   // the last changing call was an fdatasync of the archive
+  bool header_pending = false;  // the last changing call wrote the archive's header
   for (;;) {
     ptrace(PTRACE_SYSCALL, pid, nullptr, signal_to_pass);
     signal_to_pass = 0;
@@ -135,6 +151,18 @@ TracedRun RunTraced(const std::vector<std::string>& args, const std::string& cwd
         info.op != PTRACE_SYSCALL_INFO_ENTRY || !ChangesFiles(info)) {
       continue;
     }
+    const uint64_t nr = info.entry.nr;
+    const uint64_t* arg = info.entry.args;
+    const bool sync = nr == SYS_fdatasync && IsArchiveFd(pid, arg[0]);
+    if (header_pending && !sync) run.headers_fenced = false;
+    header_pending = false;
+    if (nr == SYS_pwrite64 && arg[3] == 0 && arg[2] == xkrf_test::kHeaderSize &&
+        IsArchiveFd(pid, arg[0])) {
+      ++run.header_writes;
+      if (!last_was_sync) run.headers_fenced = false;
+      header_pending = true;
+    }
+    last_was_sync = sync;
     if (++run.changes == stop_at) {
       kill(pid, SIGKILL);
       waitpid(pid, &status, 0);
@@ -359,6 +387,8 @@ class ReliabilityKill : public ::testing::Test {
     if (traced.traced) {
       ASSERT_TRUE(traced.finished);
       ASSERT_EQ(traced.exit_code, 0);
+      EXPECT_GT(traced.header_writes, 0);
+      EXPECT_TRUE(traced.headers_fenced) << "a header write without an fdatasync on each side";
       ASSERT_TRUE(ReadableLiveContents(dir_ / "work/data.krf") == after);
       s->syscalls = traced.changes;
     }
