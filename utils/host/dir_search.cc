@@ -8,13 +8,11 @@
 #include <algorithm>
 #include <memory>
 
+#include "host/file.h"
+
 namespace host {
 
 namespace {
-
-char FoldChar(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 struct DirCloser {
   void operator()(DIR* d) const { closedir(d); }
@@ -25,14 +23,14 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 std::string AsciiLower(std::string_view s) {
   std::string out(s);
-  for (char& c : out) c = FoldChar(c);
+  for (char& c : out) c = FoldAscii(c);
   return out;
 }
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldChar(a[i]) != FoldChar(b[i])) return false;
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
   }
   return true;
 }
@@ -48,7 +46,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
       star_p = p++;
       star_n = n;
     } else if (p < pattern.size() &&
-               (pattern[p] == '?' || FoldChar(pattern[p]) == FoldChar(name[n]))) {
+               (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
       ++p;
       ++n;
     } else if (star_p != std::string_view::npos) {
@@ -65,8 +63,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 bool NameLess(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    const auto fa = static_cast<unsigned char>(FoldChar(a[i]));
-    const auto fb = static_cast<unsigned char>(FoldChar(b[i]));
+    const auto fa = static_cast<unsigned char>(FoldAscii(a[i]));
+    const auto fb = static_cast<unsigned char>(FoldAscii(b[i]));
     if (fa != fb) return fa < fb;
   }
   if (a.size() != b.size()) return a.size() < b.size();
@@ -101,17 +99,40 @@ bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out) {
     }
     out->push_back(std::move(entry));
   }
-  std::sort(out->begin(), out->end(), [](const DirEntry& a, const DirEntry& b) {
-    return NameLess(a.name, b.name);
-  });
+  std::sort(out->begin(), out->end(),
+            [](const DirEntry& a, const DirEntry& b) { return NameLess(a.name, b.name); });
   return true;
 }
 
-bool SearchDirectory(const std::string& dir, std::string_view pattern,
-                     std::vector<DirEntry>* out) {
+bool SearchDirectory(const std::string& dir, std::string_view pattern, std::vector<DirEntry>* out) {
   if (!ListDirectory(dir, out)) return false;
   std::erase_if(*out, [&](const DirEntry& e) { return !WildcardMatch(pattern, e.name); });
   return true;
+}
+
+void ForEachName(int dirfd, const std::function<void(const std::string&)>& visit) {
+  // A descriptor of its own, since the stream takes over and closes it.
+  const int copy = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (copy < 0) return;
+  DirHandle d(::fdopendir(copy));
+  if (!d) {
+    ::close(copy);
+    return;
+  }
+  while (const dirent* e = ::readdir(d.get())) {
+    const std::string name = e->d_name;
+    if (name != "." && name != "..") visit(name);
+  }
+}
+
+std::string ExistingSpelling(int dirfd, std::string_view name) {
+  std::string best;
+  ForEachName(dirfd, [&](const std::string& candidate) {
+    if (EqualsIgnoreCase(candidate, name) && (best.empty() || NameLess(candidate, best))) {
+      best = candidate;
+    }
+  });
+  return best;
 }
 
 std::string ResolvePath(const std::string& path) {
@@ -132,20 +153,12 @@ std::string ResolvePath(const std::string& path) {
       const std::string exact = resolved + comp;
       struct stat st;
       if (lstat(exact.c_str(), &st) != 0) {
-        DirHandle d(opendir(resolved.empty() ? "." : resolved.c_str()));
-        std::string best;
-        bool found = false;
-        if (d) {
-          while (const dirent* e = readdir(d.get())) {
-            const std::string_view name = e->d_name;
-            if (name == "." || name == "..") continue;
-            if (EqualsIgnoreCase(name, comp) && (!found || NameLess(name, best))) {
-              best = std::string(name);
-              found = true;
-            }
-          }
-        }
-        if (found) {
+        File dir;
+        const int fd =
+            ::open(resolved.empty() ? "." : resolved.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd >= 0) dir.Adopt(fd);
+        const std::string best = fd >= 0 ? ExistingSpelling(fd, comp) : std::string();
+        if (!best.empty()) {
           comp = best;
         } else {
           resolving = false;  // nothing below a missing component exists

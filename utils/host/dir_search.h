@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,11 +12,11 @@
 namespace host {
 
 struct DirEntry {
-  std::string name;     // as the file system spells it
-  bool is_dir = false;  // a directory (possibly reached through a link)
-  bool is_link = false; // the entry itself is a symbolic link
-  int64_t size = 0;     // length in bytes of a regular file, 0 for directories
-  uint64_t device = 0;  // identity of the file reached (links followed)
+  std::string name;      // as the file system spells it
+  bool is_dir = false;   // a directory (possibly reached through a link)
+  bool is_link = false;  // the entry itself is a symbolic link
+  int64_t size = 0;      // length in bytes of a regular file, 0 for directories
+  uint64_t device = 0;   // identity of the file reached (links followed)
   uint64_t inode = 0;
 };
 
@@ -28,7 +29,12 @@ bool WildcardMatch(std::string_view pattern, std::string_view name);
 // lower case, ties broken by the raw bytes.
 bool NameLess(std::string_view a, std::string_view b);
 
-// Lower-cases the ASCII letters A-Z only; other bytes pass unchanged.
+// The ASCII letters A-Z folded to lower case; other bytes pass unchanged.
+// Every case-blind comparison of the tools folds through this.
+inline char FoldAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
 std::string AsciiLower(std::string_view s);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
@@ -39,8 +45,16 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 bool ListDirectory(const std::string& dir, std::vector<DirEntry>* out);
 
 // ListDirectory filtered by a wildcard pattern.
-bool SearchDirectory(const std::string& dir, std::string_view pattern,
-                     std::vector<DirEntry>* out);
+bool SearchDirectory(const std::string& dir, std::string_view pattern, std::vector<DirEntry>* out);
+
+// Calls `visit` with every name in the directory open as `dirfd` but "."
+// and "..". The descriptor itself is neither moved nor closed; nothing is
+// visited when the directory cannot be read.
+void ForEachName(int dirfd, const std::function<void(const std::string&)>& visit);
+
+// The spelling in the directory `dirfd` of a name equal to `name` but for
+// ASCII case, the first in NameLess order, or "" when there is none.
+std::string ExistingSpelling(int dirfd, std::string_view name);
 
 // Maps a path onto the file system as a Windows user would expect it: each
 // component that does not exist as spelled but exists in another letter

@@ -12,6 +12,33 @@
 
 namespace host {
 
+namespace {
+
+// Hands `n` bytes to `put(p, len, done)`, one write call writing p[0..len)
+// with `done` bytes already written, until all are written; an interrupted
+// call is repeated, and a call that writes nothing fails with EIO rather
+// than spinning.
+template <typename Put>
+bool WriteAll(const void* buf, size_t n, Put put) {
+  const auto* p = static_cast<const uint8_t*>(buf);
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = put(p + done, n - done, done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (w == 0) {
+      errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
 File::~File() {
   if (fd_ >= 0) ::close(fd_);
 }
@@ -36,10 +63,18 @@ bool File::Open(const std::string& path, Mode mode) {
   int flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
   switch (mode) {
     case Mode::kRead:
-    case Mode::kReadListed: flags |= O_RDONLY; break;
-    case Mode::kReadWrite: flags |= O_RDWR; break;
-    case Mode::kCreateTruncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case Mode::kCreateExclusive: flags |= O_RDWR | O_CREAT | O_EXCL; break;
+    case Mode::kReadListed:
+      flags |= O_RDONLY;
+      break;
+    case Mode::kReadWrite:
+      flags |= O_RDWR;
+      break;
+    case Mode::kCreateTruncate:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+    case Mode::kCreateExclusive:
+      flags |= O_RDWR | O_CREAT | O_EXCL;
+      break;
   }
   do {
     fd_ = ::open(path.c_str(), flags, 0666);
@@ -87,8 +122,8 @@ bool File::ReadAt(int64_t offset, void* buf, size_t n, size_t* got) const {
   }
   auto* p = static_cast<uint8_t*>(buf);
   while (*got < n) {
-    const ssize_t r = ::pread(fd_, p + *got, n - *got,
-                              static_cast<off_t>(offset) + static_cast<off_t>(*got));
+    const ssize_t r =
+        ::pread(fd_, p + *got, n - *got, static_cast<off_t>(offset) + static_cast<off_t>(*got));
     if (r < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -109,40 +144,14 @@ bool File::WriteAt(int64_t offset, const void* buf, size_t n) {
     errno = EINVAL;
     return false;
   }
-  const auto* p = static_cast<const uint8_t*>(buf);
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t w = ::pwrite(fd_, p + done, n - done,
-                               static_cast<off_t>(offset) + static_cast<off_t>(done));
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (w == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(w);
-  }
-  return true;
+  return WriteAll(buf, n, [&](const uint8_t* p, size_t len, size_t done) {
+    return ::pwrite(fd_, p, len, static_cast<off_t>(offset) + static_cast<off_t>(done));
+  });
 }
 
 bool File::Write(const void* buf, size_t n) {
-  const auto* p = static_cast<const uint8_t*>(buf);
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t w = ::write(fd_, p + done, n - done);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (w == 0) {
-      errno = EIO;
-      return false;
-    }
-    done += static_cast<size_t>(w);
-  }
-  return true;
+  return WriteAll(buf, n,
+                  [&](const uint8_t* p, size_t len, size_t) { return ::write(fd_, p, len); });
 }
 
 int64_t File::Size() const {
@@ -153,9 +162,7 @@ int64_t File::Size() const {
 
 bool File::Sync() { return ::fdatasync(fd_) == 0; }
 
-bool File::Truncate(int64_t length) {
-  return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
-}
+bool File::Truncate(int64_t length) { return ::ftruncate(fd_, static_cast<off_t>(length)) == 0; }
 
 bool File::Lock(bool exclusive, bool wait) {
   const int op = (exclusive ? LOCK_EX : LOCK_SH) | (wait ? 0 : LOCK_NB);
@@ -172,8 +179,7 @@ bool File::Close() {
   return rc == 0 || errno == EINTR;
 }
 
-BufferedWriter::BufferedWriter(File* file, size_t capacity)
-    : file_(file), buffer_(capacity) {}
+BufferedWriter::BufferedWriter(File* file, size_t capacity) : file_(file), buffer_(capacity) {}
 
 void BufferedWriter::Write(const void* data, size_t n) {
   if (n == 0) return;  // an empty vector may hand over no buffer at all
@@ -239,9 +245,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out) {
   return true;
 }
 
-bool MakeDirectory(const std::string& path) {
-  return ::mkdir(path.c_str(), 0777) == 0;
-}
+bool MakeDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }
 
 bool IsDirectory(const std::string& path) {
   struct stat st;

@@ -1,6 +1,5 @@
 #include "host/safe_tree.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,23 +13,6 @@ namespace host {
 namespace {
 
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-// Calls `visit` with every name in the directory `dirfd`.
-template <typename Visit>
-void ForEachName(int dirfd, Visit visit) {
-  const int copy = ::openat(dirfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (copy < 0) return;
-  DIR* d = ::fdopendir(copy);
-  if (d == nullptr) {
-    ::close(copy);
-    return;
-  }
-  while (const dirent* e = ::readdir(d)) {
-    const std::string name = e->d_name;
-    if (name != "." && name != "..") visit(name);
-  }
-  ::closedir(d);
-}
 
 // A name of exactly one level: no separator, not "", "." or "..". Callers
 // split paths already; this keeps a slip there from leaving the tree.
@@ -46,12 +28,7 @@ bool Exists(int dirfd, const std::string& name) {
 
 std::string ScanForSpelling(int dirfd, const std::string& name) {
   if (Exists(dirfd, name)) return name;
-  std::string best;
-  ForEachName(dirfd, [&](const std::string& candidate) {
-    if (EqualsIgnoreCase(candidate, name) && (best.empty() || NameLess(candidate, best))) {
-      best = candidate;
-    }
-  });
+  const std::string best = ExistingSpelling(dirfd, name);
   return best.empty() ? name : best;
 }
 

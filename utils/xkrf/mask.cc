@@ -6,8 +6,6 @@ namespace xkrf {
 
 namespace {
 
-char Fold(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // The character at `i`, or the terminating zero past the end.
 char At(std::string_view s, size_t i) { return i < s.size() ? s[i] : '\0'; }
 
@@ -16,7 +14,7 @@ bool MatchPattern(std::string_view mask, std::string_view str) {
   // Up to the first '*' both sides must agree, terminator included, so a
   // mask without '*' only matches the identical name.
   while (At(mask, a) != '*') {
-    if (Fold(At(mask, a)) != Fold(At(str, b))) return false;
+    if (host::FoldAscii(At(mask, a)) != host::FoldAscii(At(str, b))) return false;
     if (At(mask, a) == '\0') return true;
     ++a;
     ++b;
@@ -29,7 +27,7 @@ bool MatchPattern(std::string_view mask, std::string_view str) {
   // Behind the dots: the mask's remaining characters, up to its end or its
   // next '*'; whatever the name has beyond them is not examined.
   for (; a < mask.size() && mask[a] != '*'; ++a, ++b) {
-    if (Fold(mask[a]) != Fold(At(str, b))) return false;
+    if (host::FoldAscii(mask[a]) != host::FoldAscii(At(str, b))) return false;
   }
   return true;
 }
