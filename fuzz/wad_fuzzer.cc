@@ -17,9 +17,8 @@
 
 namespace {
 
-void CheckInside(const char* rule, const uint8_t* lump, size_t size, const uint8_t* image,
-                 int64_t width, int64_t height) {
-  const int64_t offset = image - lump;
+// `offset` is where the accepted image starts in a lump of `size` bytes.
+void CheckInside(const char* rule, size_t size, int64_t offset, int64_t width, int64_t height) {
   if (width < 1 || height < 1 || width > 1024 || height > 1024 || offset < 0 ||
       offset + width * height > static_cast<int64_t>(size)) {
     krffuzz::Finding(std::string(rule) + " accepted an image that does not fit the lump");
@@ -41,11 +40,12 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (const auto pic = picsnap::ReadPic(data, size)) {
-    CheckInside("the picture rule", data, size, pic->data, pic->width, pic->height);
+  const auto total = static_cast<int64_t>(size);
+  if (const auto pic = picsnap::ReadPicHeader(data, size, total)) {
+    CheckInside("the picture rule", size, picsnap::kPicHeaderSize, pic->width, pic->height);
   }
-  if (const auto mip = mipsnap::ReadMiptex(data, size)) {
-    CheckInside("the texture rule", data, size, mip->image, mip->width, mip->height);
+  if (const auto mip = mipsnap::ReadMiptexHeader(data, size, total)) {
+    CheckInside("the texture rule", size, mip->image_offset, mip->width, mip->height);
   }
   krffuzz::ClearScratch({"palette.lmp"});
   if (mkdir("textures", 0777) != 0) krffuzz::Finding("cannot make textures/");

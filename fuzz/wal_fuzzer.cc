@@ -19,12 +19,12 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   texsnap::miptex_s mip;
-  if (texsnap::ReadWal(data, size, &mip) == texsnap::WalCheck::kOk) {
-    const int64_t offset = mip.image - data;
-    if (mip.width < 1 || mip.height < 1 || mip.width > 65535 || mip.height > 65535 ||
-        offset != mip.image_offset || offset < 0 ||
+  if (texsnap::ReadWalHeader(data, size, static_cast<int64_t>(size), &mip) ==
+      texsnap::WalCheck::kOk) {
+    const int64_t offset = mip.image_offset;
+    if (mip.width < 1 || mip.height < 1 || mip.width > 65535 || mip.height > 65535 || offset < 0 ||
         offset + int64_t{mip.width} * mip.height > static_cast<int64_t>(size)) {
-      krffuzz::Finding("ReadWal accepted an image that does not fit the file or a PCX");
+      krffuzz::Finding("ReadWalHeader accepted an image that does not fit the file or a PCX");
     }
   }
   krffuzz::ClearScratch({"palette.lmp"});

@@ -6,12 +6,10 @@
 namespace mipsnap {
 
 bool MiptexSizeValid(uint32_t width, uint32_t height) {
-  return width != 0 && height != 0 && width <= kMiptexMaxDimension &&
-         height <= kMiptexMaxDimension;
+  return width != 0 && height != 0 && width <= kMiptexMaxDimension && height <= kMiptexMaxDimension;
 }
 
-std::optional<miptex_t> ReadMiptexHeader(const uint8_t* head, size_t head_length,
-                                         int64_t total) {
+std::optional<miptex_t> ReadMiptexHeader(const uint8_t* head, size_t head_length, int64_t total) {
   if (total < static_cast<int64_t>(kMiptexHeaderSize) || head_length < kMiptexHeaderSize) {
     return std::nullopt;
   }
@@ -22,12 +20,6 @@ std::optional<miptex_t> ReadMiptexHeader(const uint8_t* head, size_t head_length
   if (!MiptexSizeValid(mip.width, mip.height)) return std::nullopt;
   const int64_t pixels = int64_t{mip.width} * mip.height;
   if (!host::RangeInside(mip.image_offset, pixels, total)) return std::nullopt;
-  return mip;
-}
-
-std::optional<miptex_t> ReadMiptex(const uint8_t* lump, size_t size) {
-  std::optional<miptex_t> mip = ReadMiptexHeader(lump, size, static_cast<int64_t>(size));
-  if (mip) mip->image = lump + mip->image_offset;
   return mip;
 }
 

@@ -5,31 +5,22 @@
 namespace picsnap {
 
 bool PicSizeValid(int32_t width, int32_t height) {
-  return width >= 1 && height >= 1 && width <= kPicMaxDimension &&
-         height <= kPicMaxDimension;
+  return width >= 1 && height >= 1 && width <= kPicMaxDimension && height <= kPicMaxDimension;
 }
 
 std::optional<pic_t> ReadPicHeader(const uint8_t* head, size_t head_length, int64_t total) {
   if (total < static_cast<int64_t>(kPicHeaderSize) || head_length < kPicHeaderSize) {
     return std::nullopt;
   }
-  pic_t pic;
-  pic.width = host::GetLE32s(head + kPicWidthOffset);
-  pic.height = host::GetLE32s(head + kPicHeightOffset);
+  const pic_t pic = {host::GetLE32s(head + kPicWidthOffset),
+                     host::GetLE32s(head + kPicHeightOffset)};
   if (!PicSizeValid(pic.width, pic.height)) return std::nullopt;
   const int64_t pixels = int64_t{pic.width} * pic.height;
   if (!host::RangeInside(kPicHeaderSize, pixels, total)) return std::nullopt;
   return pic;
 }
 
-std::optional<pic_t> ReadPic(const uint8_t* lump, size_t size) {
-  std::optional<pic_t> pic = ReadPicHeader(lump, size, static_cast<int64_t>(size));
-  if (pic) pic->data = lump + kPicHeaderSize;
-  return pic;
-}
-
-bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump,
-                    std::string output_name) {
+bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump, std::string output_name) {
   const std::optional<pic_t> pic = ReadPicHeader(lump.head.data(), lump.head.size(), lump.size);
   if (!pic) return false;
   frame.out() << ", picture: width " << pic->width << ", height " << pic->height;

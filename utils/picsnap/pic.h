@@ -14,8 +14,7 @@ namespace picsnap {
 
 struct pic_t {
   int32_t width = 0;
-  int32_t height = 0;
-  const uint8_t* data = nullptr;  // points into the lump it was read from
+  int32_t height = 0;  // the pixels follow the header
 };
 
 inline constexpr size_t kPicWidthOffset = 0;
@@ -29,15 +28,12 @@ bool PicSizeValid(int32_t width, int32_t height);
 // The picture of a lump of `total` bytes whose first `head_length` bytes
 // (at least min(total, 8)) are at `head`, or nothing when the rule fails or
 // the lump is too short for its header or its pixels. Bytes after the
-// pixels are ignored. `data` is left null: the pixels are not in `head`.
+// pixels are ignored.
 std::optional<pic_t> ReadPicHeader(const uint8_t* head, size_t head_length, int64_t total);
-// The same for a lump held whole in memory, with `data` pointing into it.
-std::optional<pic_t> ReadPic(const uint8_t* lump, size_t size);
 
 // Converts the lump if it is a picture: prints ", picture: width %d,
 // height %d" and writes `output_name` through savePCX. Returns false, with
 // nothing printed or written, when it is not.
-bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump,
-                    std::string output_name);
+bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump, std::string output_name);
 
 }  // namespace picsnap

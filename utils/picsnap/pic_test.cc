@@ -1,59 +1,61 @@
+#include "picsnap/pic.h"
+
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "host/byteorder.h"
-#include "picsnap/pic.h"
 
 namespace picsnap {
 namespace {
 
-std::vector<uint8_t> Lump(int32_t width, int32_t height, size_t pixel_bytes) {
-  std::vector<uint8_t> lump(kPicHeaderSize + pixel_bytes, 0x5A);
-  host::PutLE32s(lump.data(), width);
-  host::PutLE32s(lump.data() + 4, height);
-  return lump;
+// The rule on a lump of `total` bytes of which `head_length` are at hand.
+std::optional<pic_t> Read(int32_t width, int32_t height, int64_t total,
+                          size_t head_length = kPicHeaderSize) {
+  uint8_t head[kPicHeaderSize];
+  host::PutLE32s(head + kPicWidthOffset, width);
+  host::PutLE32s(head + kPicHeightOffset, height);
+  return ReadPicHeader(head, head_length, total);
 }
 
 TEST(PicRule, SizeBounds) {
-  struct Case {
+  const struct {
     int32_t width, height;
     bool valid;
+  } cases[] = {
+      {1, 1, true},     {1024, 1, true},  {1, 1024, true},       {1024, 1024, true},
+      {1025, 1, false}, {1, 1025, false}, {0, 1, false},         {1, 0, false},
+      {-1, 5, false},   {5, -1, false},   {INT32_MIN, 1, false}, {INT32_MAX, 1, false},
   };
-  const Case cases[] = {
-      {1, 1, true},        {1024, 1, true},     {1, 1024, true},   {1024, 1024, true},
-      {1025, 1, false},    {1, 1025, false},    {0, 1, false},     {1, 0, false},
-      {-1, 5, false},      {5, -1, false},      {INT32_MIN, 1, false},
-      {INT32_MAX, 1, false},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(PicSizeValid(c.width, c.height), c.valid) << c.width << " x " << c.height;
     // Where the rule holds, a lump holding every pixel reads as a picture.
-    const size_t pixels = c.valid ? static_cast<size_t>(c.width) * static_cast<size_t>(c.height) : 16;
-    const auto lump = Lump(c.width, c.height, pixels);
-    EXPECT_EQ(ReadPic(lump.data(), lump.size()).has_value(), c.valid)
-        << c.width << " x " << c.height;
+    const int64_t pixels = c.valid ? int64_t{c.width} * c.height : 16;
+    const auto pic = Read(c.width, c.height, int64_t{kPicHeaderSize} + pixels);
+    ASSERT_EQ(pic.has_value(), c.valid) << c.width << " x " << c.height;
+    if (pic) {
+      EXPECT_EQ(pic->width, c.width);
+      EXPECT_EQ(pic->height, c.height);
+    }
   }
 }
 
 TEST(PicRule, LumpMustHoldHeaderAndPixels) {
-  const auto exact = Lump(3, 2, 6);
-  const auto pic = ReadPic(exact.data(), exact.size());
-  ASSERT_TRUE(pic.has_value());
-  EXPECT_EQ(pic->width, 3);
-  EXPECT_EQ(pic->height, 2);
-  EXPECT_EQ(pic->data, exact.data() + 8);
-
-  const auto longer = Lump(3, 2, 40);
-  EXPECT_TRUE(ReadPic(longer.data(), longer.size()).has_value());
-
-  const auto one_short = Lump(3, 2, 5);
-  EXPECT_FALSE(ReadPic(one_short.data(), one_short.size()).has_value());
-
-  const auto header_only = Lump(1, 1, 0);
-  EXPECT_FALSE(ReadPic(header_only.data(), header_only.size()).has_value());
-  for (size_t size = 0; size < kPicHeaderSize; ++size) {
-    EXPECT_FALSE(ReadPic(header_only.data(), size).has_value()) << size << " bytes";
+  const struct {
+    const char* what;
+    int32_t width, height;
+    int64_t total;
+    size_t head_length;
+    bool valid;
+  } cases[] = {
+      {"header and pixels", 3, 2, 8 + 6, 8, true},
+      {"bytes behind the pixels", 3, 2, 8 + 40, 8, true},
+      {"one pixel short", 3, 2, 8 + 5, 8, false},
+      {"header only", 1, 1, 8, 8, false},
+      {"7 bytes", 1, 1, 7, 7, false},
+      {"empty", 1, 1, 0, 0, false},
+      {"7 bytes at hand of a longer lump", 1, 1, 100, 7, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Read(c.width, c.height, c.total, c.head_length).has_value(), c.valid) << c.what;
   }
 }
 

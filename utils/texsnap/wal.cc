@@ -22,10 +22,4 @@ WalCheck ReadWalHeader(const uint8_t* head, size_t head_length, int64_t total, m
   return WalCheck::kOk;
 }
 
-WalCheck ReadWal(const uint8_t* file, size_t size, miptex_s* mip) {
-  const WalCheck check = ReadWalHeader(file, size, static_cast<int64_t>(size), mip);
-  if (check == WalCheck::kOk) mip->image = file + mip->image_offset;
-  return check;
-}
-
 }  // namespace texsnap

@@ -16,8 +16,7 @@ inline constexpr size_t kWalHeaderSize = 44;  // the part that is read
 struct miptex_s {
   int32_t width = 0;
   int32_t height = 0;
-  int32_t image_offset = 0;       // from the start of the file
-  const uint8_t* image = nullptr;  // set only when the file is usable
+  int32_t image_offset = 0;  // of the full-size image, from the start of the file
 };
 
 enum class WalCheck {
@@ -30,10 +29,7 @@ enum class WalCheck {
 // Decodes the header of a WAL file of `total` bytes whose first
 // `head_length` bytes (at least min(total, 44)) are at `head`. Sizes above
 // the 1024 that WAD2 textures allow are fine; only the 16-bit limit of the
-// PCX header applies. Width and height are filled in from kBadSize on;
-// `image` stays null.
+// PCX header applies. Width and height are filled in from kBadSize on.
 WalCheck ReadWalHeader(const uint8_t* head, size_t head_length, int64_t total, miptex_s* mip);
-// The same for a file held whole in memory, with `image` pointing into it.
-WalCheck ReadWal(const uint8_t* file, size_t size, miptex_s* mip);
 
 }  // namespace texsnap
