@@ -24,11 +24,21 @@ TEST(WildcardMatch, Table) {
     bool expected;
   };
   const Case cases[] = {
-      {"*.*", "readme", true},     {"*.*", "a.b.c", true},     {"*.pcx", "A.PCX", true},
-      {"*.pcx", "a.pcxx", false},  {"*.pcx", "pcx", false},    {"a?c", "ABC", true},
-      {"a?c", "ac", false},        {"*", "", true},            {"", "a", false},
-      {"*a*b*", "xxaYYbzz", true}, {"*a*b", "xxaYYbzz", false}, {"*.wal", ".wal", true},
-      {"*.wal", "x.WaL", true},    {"a*", "a", true},          {"**.x", "q.x", true},
+      {"*.*", "readme", true},
+      {"*.*", "a.b.c", true},
+      {"*.pcx", "A.PCX", true},
+      {"*.pcx", "a.pcxx", false},
+      {"*.pcx", "pcx", false},
+      {"a?c", "ABC", true},
+      {"a?c", "ac", false},
+      {"*", "", true},
+      {"", "a", false},
+      {"*a*b*", "xxaYYbzz", true},
+      {"*a*b", "xxaYYbzz", false},
+      {"*.wal", ".wal", true},
+      {"*.wal", "x.WaL", true},
+      {"a*", "a", true},
+      {"**.x", "q.x", true},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.expected) << c.pattern << " vs " << c.name;
@@ -37,9 +47,8 @@ TEST(WildcardMatch, Table) {
 
 TEST(NameLess, FoldsCaseThenRawBytes) {
   std::vector<std::string> names = {"b", "B", "a.txt", "A", "a", "ab", "_x", "Z"};
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return NameLess(a, b);
-  });
+  std::sort(names.begin(), names.end(),
+            [](const std::string& a, const std::string& b) { return NameLess(a, b); });
   // Letters fold to lower case, so "_" (0x5F) sorts before every letter.
   const std::vector<std::string> expected = {"_x", "A", "a", "a.txt", "ab", "B", "b", "Z"};
   EXPECT_EQ(names, expected);
@@ -138,11 +147,15 @@ TEST_F(HostDir, SafeTreeCreatesLevelsAndRefusesLinks) {
   for (const char* level : {"..", ".", "", "a/../..", "/tmp"}) {
     EXPECT_EQ(OpenDirectoryBelow({level}, &dir, &created), TreeResult::kUnsafe) << level;
   }
+  // Rooted one level down, so that a name escaping the tree still lands in
+  // this test's own folder, never in the shared temporary one.
+  fs::create_directory("tree");
+  fs::current_path(root_ / "tree");
   SafeTree tree;
   ASSERT_EQ(tree.Enter({}, &created), TreeResult::kOk);
   File out;
   EXPECT_FALSE(tree.CreateFile(tree.Find("../escape"), &out));
-  EXPECT_FALSE(fs::exists(root_.parent_path() / "escape"));
+  EXPECT_FALSE(fs::exists(root_ / "escape"));
 }
 
 TEST_F(HostDir, SafeTreeWritesFilesWithoutFollowingLinks) {
@@ -223,8 +236,7 @@ TEST_F(HostDir, SafeTreeScansEachFolderOnceWhateverTheOrder) {
   }
   // The old code rescanned a folder at every switch: about 10 million names.
   EXPECT_LE(tree.names_read(), uint64_t{2 * kExisting} + 10);
-  EXPECT_EQ(std::distance(fs::directory_iterator("a"), fs::directory_iterator()),
-            kExisting + kNew);
+  EXPECT_EQ(std::distance(fs::directory_iterator("a"), fs::directory_iterator()), kExisting + kNew);
 
   // Names created before a switch are found in any case after it.
   ASSERT_EQ(tree.Enter({"A"}, &created), TreeResult::kOk);  // the same folder as "a"
