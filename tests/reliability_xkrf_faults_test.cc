@@ -2,7 +2,8 @@
 // EFBIG, as on a full disk), adding and deleting end with "Fatal Read/Write
 // error !\n" wherever the limit stops them. A failed add leaves the archive
 // exactly as it was, byte for byte; a failed deletion leaves it valid with
-// every entry it had, and no temporary file behind.
+// every entry it had, and no temporary file behind; so does a failed add into
+// free space before the directory.
 #include <functional>
 #include <optional>
 
@@ -17,10 +18,12 @@ using e2e::ScratchDir;
 using xkrf_test::Xkrf;
 
 constexpr rlim_t kSweepStep = 8;
+constexpr size_t kDirOfsField = 16;  // in the header
 
 struct Sweep {
   std::string what;
   std::vector<std::string> args;
+  rlim_t from = 0;  // where the stepped limits start; 0: at the archive's size
 };
 
 class ReliabilityFailingWrites : public ::testing::Test {
@@ -44,15 +47,39 @@ class ReliabilityFailingWrites : public ::testing::Test {
   std::string Archive() const { return dir_ / "data.krf"; }
   void Restore() { e2e::WriteFile(Archive(), original_); }
 
+  // What is wrong with an archive that should still hold every entry it
+  // had, readable, or "" when nothing.
+  std::string EveryEntryKept() {
+    xkrf_test::Archive archive;
+    std::string why;
+    if (!xkrf_test::ParseArchive(e2e::ReadFile(Archive()), &archive, &why)) return why;
+    const ::testing::AssertionResult readable = EntriesReadable(archive);
+    if (!readable) return std::string(readable.message());
+    const Contents live = LiveContents(archive);
+    if (!(live == contents_)) return "live entries " + NamesOf(live);
+    if (Xkrf({"data", "-list"}, dir_.path()).exit_code != 0) return std::string("-list fails");
+    return std::string();
+  }
+
+  // The entries adding brings along with those the archive has.
+  Contents AddedContents() const {
+    Contents expected = contents_;
+    for (const char* name : {"n1.bin", "n2.bin", "a.bin"}) {
+      expected[name] = e2e::ReadFile(dir_ / ("new/" + std::string(name)));
+    }
+    return expected;
+  }
+
   // Runs the sweep's arguments in `cwd` under every limit from 0 and from
-  // the archive's size up, in steps of 8 bytes, until a run succeeds. Every
-  // failed run must end with the message; `judge` says what is wrong with
-  // the archive it left ("" when nothing). Returns what the successful run
-  // left, or nothing when no run succeeded.
+  // the archive's size (or sweep.from) up, in steps of 8 bytes, until a run
+  // succeeds. Every failed run must end with the message; `judge` says what
+  // is wrong with the archive it left ("" when nothing). Returns what the
+  // successful run left, or nothing when no run succeeded.
   std::optional<Contents> SweepLimits(const Sweep& sweep, const std::string& cwd,
                                       const std::function<std::string()>& judge) {
     std::vector<rlim_t> limits = {0, original_.size() / 2};
-    for (rlim_t l = original_.size(); l < original_.size() + 4096; l += kSweepStep) {
+    const rlim_t from = sweep.from > 0 ? sweep.from : original_.size();
+    for (rlim_t l = from; l < from + 4096; l += kSweepStep) {
       limits.push_back(l);
     }
     const std::string tail = std::string(xkrf_test::kFatal) + xkrf_test::kClosing;
@@ -98,26 +125,33 @@ TEST_F(ReliabilityFailingWrites, FailedAddLeavesTheArchiveByteIdentical) {
                                   " bytes before, " + std::to_string(now.size()) + " after)";
   });
   ASSERT_TRUE(after);
-  Contents expected = contents_;
-  for (const char* name : {"n1.bin", "n2.bin", "a.bin"}) {
-    expected[name] = e2e::ReadFile(dir_ / ("new/" + std::string(name)));
-  }
-  EXPECT_TRUE(*after == expected) << NamesOf(*after);
+  EXPECT_TRUE(*after == AddedContents()) << NamesOf(*after);
   EXPECT_TRUE(xkrf_test::IsFinishedArchive(Archive()));
+}
+
+// Free space before the directory, as a stopped run leaves it: the new
+// blocks and the new directory go there, inside the file, so a write the
+// limit cuts short is one that does not grow the file.
+TEST_F(ReliabilityFailingWrites, FailedAddIntoFreeSpaceKeepsEveryEntry) {
+  xkrf_test::Archive parsed;
+  std::string why;
+  ASSERT_TRUE(xkrf_test::ParseArchive(original_, &parsed, &why)) << why;
+  constexpr size_t kFree = 1024;  // more than the new blocks and directory take
+  original_.insert(original_.begin() + parsed.dir_ofs, kFree, 0);
+  xkrf_test::PutLe32(&original_, kDirOfsField, parsed.dir_ofs + static_cast<int32_t>(kFree));
+  // The limits step through the free space, where the writes are cut.
+  const Sweep sweep = {"adding into free space", {"../data", "*.bin"},
+                       static_cast<rlim_t>(parsed.dir_ofs)};
+  const std::optional<Contents> after =
+      SweepLimits(sweep, dir_ / "new", [&] { return EveryEntryKept(); });
+  ASSERT_TRUE(after);
+  EXPECT_TRUE(*after == AddedContents()) << NamesOf(*after);
 }
 
 TEST_F(ReliabilityFailingWrites, FailedDeletionLeavesEveryEntry) {
   const Sweep sweep = {"deleting", {"data", "b.bin", "-del"}};
-  const std::optional<Contents> after = SweepLimits(sweep, dir_.path(), [&] {
-    xkrf_test::Archive archive;
-    std::string why;
-    if (!xkrf_test::ParseArchive(e2e::ReadFile(Archive()), &archive, &why)) return why;
-    const ::testing::AssertionResult readable = EntriesReadable(archive);
-    if (!readable) return std::string(readable.message());
-    if (!(LiveContents(archive) == contents_)) return "live entries " + NamesOf(LiveContents(archive));
-    if (Xkrf({"data", "-list"}, dir_.path()).exit_code != 0) return std::string("-list fails");
-    return std::string();
-  });
+  const std::optional<Contents> after =
+      SweepLimits(sweep, dir_.path(), [&] { return EveryEntryKept(); });
   ASSERT_TRUE(after);
   Contents expected = contents_;
   expected.erase("b.bin");
