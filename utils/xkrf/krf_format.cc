@@ -7,8 +7,41 @@
 
 namespace krf {
 
-using host::GetLE32s;
-using host::PutLE32s;
+namespace {
+
+// A record's 32-bit fields with their offsets, so that the encoder and the
+// decoder of each record cannot disagree about one.
+template <typename Record>
+struct Field32 {
+  size_t offset;
+  int32_t Record::*member;
+};
+
+constexpr Field32<krfheader_t> kHeaderFields[] = {
+    {kVersionOffset, &krfheader_t::Version},
+    {kDirEntriesOffset, &krfheader_t::DirEntries},
+    {kDirOfsOffset, &krfheader_t::DirOfs},
+    {kFileLenOffset, &krfheader_t::FileLen},
+};
+
+constexpr Field32<krfdir_t> kEntryFields[] = {
+    {kTypeOffset, &krfdir_t::Type},
+    {kOfsOffset, &krfdir_t::Ofs},
+    {kRawLenOffset, &krfdir_t::RawLen},
+    {kSizeOffset, &krfdir_t::Size},
+};
+
+template <typename Record, size_t N>
+void PutFields(const Record& r, const Field32<Record> (&fields)[N], uint8_t* out) {
+  for (const Field32<Record>& f : fields) host::PutLE32s(out + f.offset, r.*f.member);
+}
+
+template <typename Record, size_t N>
+void GetFields(const uint8_t* in, const Field32<Record> (&fields)[N], Record* r) {
+  for (const Field32<Record>& f : fields) r->*f.member = host::GetLE32s(in + f.offset);
+}
+
+}  // namespace
 
 krfheader_t NewHeader() {
   krfheader_t h;
@@ -19,37 +52,25 @@ krfheader_t NewHeader() {
 
 void EncodeHeader(const krfheader_t& h, uint8_t* out) {
   std::copy(h.ID.begin(), h.ID.end(), out + kIdOffset);
-  PutLE32s(out + kVersionOffset, h.Version);
-  PutLE32s(out + kDirEntriesOffset, h.DirEntries);
-  PutLE32s(out + kDirOfsOffset, h.DirOfs);
-  PutLE32s(out + kFileLenOffset, h.FileLen);
+  PutFields(h, kHeaderFields, out);
 }
 
 krfheader_t DecodeHeader(const uint8_t* in) {
   krfheader_t h;
   std::copy(in + kIdOffset, in + kIdOffset + h.ID.size(), h.ID.begin());
-  h.Version = GetLE32s(in + kVersionOffset);
-  h.DirEntries = GetLE32s(in + kDirEntriesOffset);
-  h.DirOfs = GetLE32s(in + kDirOfsOffset);
-  h.FileLen = GetLE32s(in + kFileLenOffset);
+  GetFields(in, kHeaderFields, &h);
   return h;
 }
 
 void EncodeDirEntry(const krfdir_t& e, uint8_t* out) {
   std::memcpy(out + kNameOffset, e.Name.data(), kNameSize);
-  PutLE32s(out + kTypeOffset, e.Type);
-  PutLE32s(out + kOfsOffset, e.Ofs);
-  PutLE32s(out + kRawLenOffset, e.RawLen);
-  PutLE32s(out + kSizeOffset, e.Size);
+  PutFields(e, kEntryFields, out);
 }
 
 krfdir_t DecodeDirEntry(const uint8_t* in) {
   krfdir_t e;
   std::memcpy(e.Name.data(), in + kNameOffset, kNameSize);
-  e.Type = GetLE32s(in + kTypeOffset);
-  e.Ofs = GetLE32s(in + kOfsOffset);
-  e.RawLen = GetLE32s(in + kRawLenOffset);
-  e.Size = GetLE32s(in + kSizeOffset);
+  GetFields(in, kEntryFields, &e);
   return e;
 }
 

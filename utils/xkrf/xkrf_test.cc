@@ -29,27 +29,31 @@ struct MaskCase {
 
 TEST(YesMask, Table) {
   const MaskCase cases[] = {
+      // A star stands for the part before or after the dot.
       {"*.pcx", "a.pcx", false, true},
       {"*.pcx", "a.pcxx", false, true},  // the rest behind the mask is not examined
       {"*.pcx", "a.y.pcx", false, false},
+      {"*.pcx", "A.PCX", false, true},
+      {"a*b.pcx", "axx.pcx", false, true},
+      // The folder part must be the same, whatever its letter case.
       {"*.pcx", "gfx\\a.pcx", false, false},
       {"gfx\\*.pcx", "gfx\\a.pcx", false, true},
       {"gfx\\*.pcx", "gfx\\sub\\a.pcx", false, false},
-      {"gfx\\*.pcx", "GFX\\a.pcx", false, true},  // letter case is ignored
-      {"a*b.pcx", "axx.pcx", false, true},
-      {"*.p*", "a.pcx", false, true},
-      {"*.p*", "a.p", false, true},
+      {"gfx\\*.pcx", "GFX\\a.pcx", false, true},
+      // Without a star the whole name must agree; '?' is an ordinary character.
       {"a.pcx", "a.pcx", false, true},
       {"a.pcx", "a.pcxx", false, false},
       {"a.pcx", "b.pcx", false, false},
-      {"a?c.txt", "abc.txt", false, false},  // '?' is an ordinary character
+      {"a?c.txt", "abc.txt", false, false},
       {"a?c.txt", "a?c.txt", false, true},
-      {"", "anything\\at\\all", false, true},
-      {"*", "readme", false, true},
+      // Stars on either side of the dot, and no mask at all.
+      {"*.p*", "a.pcx", false, true},
+      {"*.p*", "a.p", false, true},
       {"a.*", "a.txt", false, true},
       {"*.*", "readme", false, true},
       {"*.txt", "readme", false, false},
-      {"*.pcx", "A.PCX", false, true},
+      {"*", "readme", false, true},
+      {"", "anything\\at\\all", false, true},
       // With subdirs, entries below the mask's folder are selected by their
       // own file name.
       {"*.pcx", "stone\\wall.pcx", true, true},
