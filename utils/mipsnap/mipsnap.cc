@@ -18,6 +18,17 @@ std::string OutputName(const pcxframe::Frame& frame, const std::string& dest_pat
   return dest_path + file_name + std::string(frame.extension());
 }
 
+// The output goes to PREFIXtextures/, PREFIX the optional second argument.
+void ConvertWad(pcxframe::Frame& frame, const pcxframe::ConverterArgs& args) {
+  const std::string dest_path =
+      std::string(args.argc() > 2 ? args.argv[2] : "") + std::string(kTexturesDir);
+  frame.out() << "Converting all textures from '" << args.argv[1] << "' into '" << dest_path << "*"
+              << frame.extension() << "':\n";
+  Wad wad;
+  InitWad(args.argv[1], &wad);
+  LetUsRock(frame, wad, dest_path);
+}
+
 }  // namespace
 
 bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
@@ -57,19 +68,8 @@ void LetUsRock(pcxframe::Frame& frame, const Wad& wad, const std::string& dest_p
 }
 
 int RunMipsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
-  const pcxframe::ConverterArgs args = pcxframe::TakePngSwitch(argc, argv);
-  return pcxframe::RunConverter(
-      pcxframe::kMipsnapSettings, args.argc(), out, interactive,
-      [&](pcxframe::Frame& frame) {
-        const std::string dest_path =
-            std::string(args.argc() > 2 ? args.argv[2] : "") + std::string(kTexturesDir);
-        out << "Converting all textures from '" << args.argv[1] << "' into '" << dest_path
-            << "*" << frame.extension() << "':\n";
-        Wad wad;
-        InitWad(args.argv[1], &wad);
-        LetUsRock(frame, wad, dest_path);
-      },
-      args.png, args.query);
+  return pcxframe::RunConverter(pcxframe::kMipsnapSettings, argc, argv, out, interactive,
+                                ConvertWad);
 }
 
 }  // namespace mipsnap

@@ -1,14 +1,13 @@
 #include "pcxframe/frame.h"
 
 #include <algorithm>
-#include <memory>
 #include <new>
 #include <vector>
 
+#include "about/about.h"
 #include "host/file.h"
 #include "pcxframe/exit_status.h"
 #include "pcxframe/pcx_writer.h"
-#include "about/about.h"
 #include "pngio/png_io.h"
 
 namespace pcxframe {
@@ -17,11 +16,12 @@ namespace {
 
 constexpr std::string_view kNewsLine =
     "Visit https://krftools.example.org/ for news and updates.\n";
-constexpr std::string_view kBugsLine =
-    "Write to krftools@example.org with bugs and wishes.\n";
+constexpr std::string_view kBugsLine = "Write to krftools@example.org with bugs and wishes.\n";
+// Every tool checks its sizes before it writes, so this ends only a run
+// that went wrong elsewhere; yet it ends it the one way, closing its files.
+constexpr std::string_view kImageSizeOutOfRange = "Image size outside the PCX range !\n";
 
-int ReportFatal(const ToolSettings& settings, std::ostream& out,
-                std::string_view message) {
+int ReportFatal(const ToolSettings& settings, std::ostream& out, std::string_view message) {
   out << "\nError: " << message << "\n\n";
   end_screen(settings, out);
   return kExitFatal;
@@ -29,7 +29,7 @@ int ReportFatal(const ToolSettings& settings, std::ostream& out,
 
 }  // namespace
 
-void error(std::string_view message) { throw FatalError(message); }
+void error(std::string_view message) { throw Fatal(message); }
 
 void test(int64_t actual, int64_t expected) {
   if (actual != expected) error(kReadWriteError);
@@ -51,9 +51,7 @@ void Frame::Skip(std::string_view message) {
   ++skipped_;
 }
 
-void Frame::PrintBanner() {
-  out_ << settings_.banner << ' ' << kEditionNotice << "\n\n";
-}
+void Frame::PrintBanner() { out_ << settings_.banner << ' ' << kEditionNotice << "\n\n"; }
 
 void Frame::CheckArgument(int argc) {
   if (!settings_.no_argument.empty() && argc < 2) error(settings_.no_argument);
@@ -64,7 +62,7 @@ void Frame::LoadPalette(const std::string& path) {
   if (!file.Open(path, host::File::Mode::kRead)) {
     error(kPaletteMissing);
   }
-  test(file.ReadExactAt(0, palette_.data(), palette_.size()) ? 1 : 0, 1);
+  test(file.ReadExactAt(0, palette_.data(), palette_.size()));
 }
 
 bool Frame::savePCX(int width, int height, const uint8_t* data, std::string& filename) {
@@ -75,9 +73,8 @@ bool Frame::savePCX(int width, int height, const uint8_t* data, std::string& fil
 }
 
 bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& filename) {
-  if (width < 1 || height < 1 || width > pcx::kMaxDimension ||
-      height > pcx::kMaxDimension) {
-    throw std::invalid_argument("savePCX: image size outside the PCX range");
+  if (width < 1 || height < 1 || width > pcx::kMaxDimension || height > pcx::kMaxDimension) {
+    error(kImageSizeOutOfRange);
   }
   if (settings_.star_to_tilde) std::replace(filename.begin(), filename.end(), '*', '~');
   ShowProgress();  // the image's line, before its rows take their time
@@ -93,8 +90,8 @@ bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& f
   } else {
     WritePcx(writer, width, height, rows);
   }
-  test(writer.Flush() ? 1 : 0, 1);
-  test(file.Close() ? 1 : 0, 1);
+  test(writer.Flush());
+  test(file.Close());
   return true;
 }
 
@@ -102,19 +99,15 @@ void Frame::RowDone(int row, int rows_per_block) {
   if (row > 0 && row % rows_per_block == 0) ShowProgress();
 }
 
-namespace {
-
 int RowsPerBlock(int width) {
   return static_cast<int>(std::max<int64_t>(1, kRowBlockBytes / static_cast<int64_t>(width)));
 }
-
-}  // namespace
 
 void Frame::WritePcx(host::BufferedWriter& writer, int width, int height, const RowSource& rows) {
   uint8_t header[pcx::kHeaderSize];
   BuildPcxHeader(header, width, height);
   writer.Write(header, sizeof header);
-  test(writer.ok() ? 1 : 0, 1);
+  test(writer.ok());
 
   const int rows_per_block = RowsPerBlock(width);
   std::vector<uint8_t> line;
@@ -126,7 +119,7 @@ void Frame::WritePcx(host::BufferedWriter& writer, int width, int height, const 
     writer.Write(line.data(), line.size());
   }
   writer.Put(pcx::kPaletteMarker);
-  test(writer.ok() ? 1 : 0, 1);
+  test(writer.ok());
   writer.Write(palette_.data(), palette_.size());
 }
 
@@ -136,14 +129,17 @@ void Frame::WritePng(host::BufferedWriter& writer, int width, int height, const 
     writer.Write(data, n);
     return writer.ok();
   };
-  test(png.Begin(width, height, palette_.data(), sink) ? 1 : 0, 1);
+  test(png.Begin(width, height, palette_.data(), sink));
   const int rows_per_block = RowsPerBlock(width);
   for (int row = 0; row < height; ++row) {
     RowDone(row, rows_per_block);
-    test(png.Row(rows(row)) ? 1 : 0, 1);
+    test(png.Row(rows(row)));
   }
 }
 
+namespace {
+
+// The -png switch may stand anywhere.
 ConverterArgs TakePngSwitch(int argc, const char* const* argv) {
   ConverterArgs args;
   args.query = about::LongQuery(argc, argv);
@@ -157,44 +153,42 @@ ConverterArgs TakePngSwitch(int argc, const char* const* argv) {
   return args;
 }
 
+}  // namespace
+
 Region ReadRegion(const host::File& file, int64_t start, int64_t size, size_t head_bytes) {
   Region region;
   region.file = &file;
   region.start = start;
   region.size = size;
-  region.head.resize(static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(head_bytes))));
-  test(file.ReadExactAt(start, region.head.data(), region.head.size()) ? 1 : 0, 1);
+  region.head.resize(
+      static_cast<size_t>(std::min<int64_t>(size, static_cast<int64_t>(head_bytes))));
+  test(file.ReadExactAt(start, region.head.data(), region.head.size()));
   return region;
 }
 
-RowSource RegionRows(const Region& region, int64_t offset, int width, int height) {
-  // A block of whole rows is read at a time; the buffer lives as long as
-  // the source.
-  const auto row_bytes = static_cast<int64_t>(width);
-  const int64_t rows_per_block = std::max<int64_t>(1, kRowBlockBytes / row_bytes);
-  auto block = std::make_shared<std::vector<uint8_t>>(
-      static_cast<size_t>(std::min<int64_t>(rows_per_block, height) * row_bytes));
-  auto first_row = std::make_shared<int64_t>(-1);
-  const host::File* file = region.file;
-  const int64_t image_start = region.start + offset;
-  return [=](int row) -> const uint8_t* {
-    if (*first_row < 0 || row >= *first_row + rows_per_block) {
-      *first_row = row;
-      const int64_t rows = std::min<int64_t>(rows_per_block, height - row);
-      test(file->ReadExactAt(image_start + row * row_bytes, block->data(),
-                             static_cast<size_t>(rows * row_bytes))
-               ? 1
-               : 0,
-           1);
-    }
-    return block->data() + (row - *first_row) * row_bytes;
-  };
+RegionRows::RegionRows(const Region& region, int64_t offset, int width, int height)
+    : file_(region.file),
+      image_start_(region.start + offset),
+      row_bytes_(width),
+      height_(height),
+      rows_per_block_(RowsPerBlock(width)),
+      block_(static_cast<size_t>(std::min(rows_per_block_, height) * row_bytes_)) {}
+
+const uint8_t* RegionRows::operator()(int row) {
+  if (first_row_ < 0 || row >= first_row_ + rows_per_block_) {
+    first_row_ = row;
+    const int64_t rows = std::min(rows_per_block_, height_ - row);
+    test(file_->ReadExactAt(image_start_ + row * row_bytes_, block_.data(),
+                            static_cast<size_t>(rows * row_bytes_)));
+  }
+  return block_.data() + (row - first_row_) * row_bytes_;
 }
 
-int RunConverter(const ToolSettings& settings, int argc, std::ostream& out, bool interactive,
-                 const std::function<void(Frame&)>& body, bool png, const char* query) {
-  if (query != nullptr) {
-    if (query[2] == 'h') {
+int RunConverter(const ToolSettings& settings, int argc, const char* const* argv, std::ostream& out,
+                 bool interactive, const std::function<void(Frame&, const ConverterArgs&)>& body) {
+  const ConverterArgs args = TakePngSwitch(argc, argv);
+  if (args.query != nullptr) {
+    if (args.query[2] == 'h') {
       out << settings.help;
     } else {
       out << settings.name << " (KRF tools) " << about::Version() << "\n" << about::kLicenceLine;
@@ -205,13 +199,13 @@ int RunConverter(const ToolSettings& settings, int argc, std::ostream& out, bool
   int status = kExitOk;
   try {
     Frame frame(settings, out, interactive);
-    frame.set_png(png);
+    frame.set_png(args.png);
     frame.PrintBanner();
-    frame.CheckArgument(argc);
+    frame.CheckArgument(args.argc());
     frame.LoadPalette();
-    body(frame);
+    body(frame, args);
     status = frame.skipped() > 0 ? kExitSkipped : kExitOk;
-  } catch (const FatalError& e) {
+  } catch (const Fatal& e) {
     status = ReportFatal(settings, out, e.what());
   } catch (const std::bad_alloc&) {
     status = ReportFatal(settings, out, kOutOfMemory);

@@ -1,6 +1,6 @@
 // The frame every converter runs in: banner, palette, the PCX writer and
 // the one fatal path. Deep code reports a fatal error by throwing
-// FatalError (through `error` or `test`); RunConverter catches it once,
+// Fatal (through `error` or `test`); RunConverter catches it once,
 // prints the message and the closing screen and returns kExitFatal, so
 // destructors close every file on the way out.
 #pragma once
@@ -16,7 +16,6 @@
 
 #include "host/file.h"
 #include "host/process.h"
-
 #include "pcxframe/pcx_format.h"
 #include "pcxframe/tool_settings.h"
 
@@ -28,10 +27,9 @@ inline constexpr std::string_view kPaletteMissing = "Could not open 'palette.lmp
 inline constexpr std::string_view kReadWriteError = "Fatal Read/Write error !\n";
 inline constexpr std::string_view kOutOfMemory = "Not enough memory !\n";
 
-class FatalError : public std::runtime_error {
+class Fatal : public std::runtime_error {
  public:
-  explicit FatalError(std::string_view message)
-      : std::runtime_error(std::string(message)) {}
+  explicit Fatal(std::string_view message) : std::runtime_error(std::string(message)) {}
 };
 
 // Ends the run with `message`. Never returns.
@@ -40,6 +38,8 @@ class FatalError : public std::runtime_error {
 // The I/O check: a count obtained that differs from the count expected ends
 // the run with kReadWriteError.
 void test(int64_t actual, int64_t expected);
+// The same for a call that tells only whether it succeeded.
+inline void test(bool ok) { test(ok ? 1 : 0, 1); }
 
 // Prints the closing screen of a run that ended on an error.
 void end_screen(const ToolSettings& settings, std::ostream& out);
@@ -53,6 +53,9 @@ inline constexpr int64_t kRowBlockBytes = int64_t{1} << 20;
 // Hands savePCX an image's rows, top row first: row r is asked for after
 // row r - 1, and the pointer returned stays valid until the next call.
 using RowSource = std::function<const uint8_t*(int row)>;
+
+// The number of rows of a `width`-byte image in a block of kRowBlockBytes.
+int RowsPerBlock(int width);
 
 // A stretch of an open file that holds one picture or texture. Its first
 // bytes are in memory for the format's rules; the pixels are read from the
@@ -68,10 +71,24 @@ struct Region {
 // is fatal.
 Region ReadRegion(const host::File& file, int64_t start, int64_t size, size_t head_bytes);
 
-// The rows of a width x height image that starts `offset` bytes into
-// `region`, read a block of rows at a time; a failed read is fatal.
-// REQUIRES: the image lies inside the region.
-RowSource RegionRows(const Region& region, int64_t offset, int width, int height);
+// The RowSource of a width x height image that starts `offset` bytes into
+// `region`: its rows are read from the file a block at a time, into a
+// buffer of one block; a failed read is fatal.
+// REQUIRES: the image lies inside the region; the region's file outlives this.
+class RegionRows {
+ public:
+  RegionRows(const Region& region, int64_t offset, int width, int height);
+  const uint8_t* operator()(int row);
+
+ private:
+  const host::File* file_;
+  int64_t image_start_;  // in the file
+  int64_t row_bytes_;
+  int height_;
+  int rows_per_block_;
+  int first_row_ = -1;  // of the block in `block_`; -1 before the first read
+  std::vector<uint8_t> block_;
+};
 
 class Frame {
  public:
@@ -112,8 +129,8 @@ class Frame {
   // palette as the PCX (or PNG) file `filename`, after mapping '*' to '~' in it when
   // the tool does so. A file that cannot be created (a FIFO or a device
   // under that name included) is reported as skipped and false is
-  // returned; every other I/O failure is fatal.
-  // REQUIRES: 1 <= width, height <= pcx::kMaxDimension.
+  // returned; every other I/O failure is fatal, and so is a size outside
+  // 1..pcx::kMaxDimension, which no tool asks for.
   bool savePCX(int width, int height, const uint8_t* data, std::string& filename);
   // The same with the rows taken from `rows`.
   bool savePCX(int width, int height, const RowSource& rows, std::string& filename);
@@ -141,16 +158,14 @@ struct ConverterArgs {
   const char* query = nullptr;  // "--help" or "--version", given anywhere
   int argc() const { return static_cast<int>(argv.size()); }
 };
-ConverterArgs TakePngSwitch(int argc, const char* const* argv);
 
-// Runs one converter: banner, argument check (argc counts the program
-// name), palette, then `body`. Fatal errors (and allocation failures) end in
-// the closing screen and kExitFatal; a normal end gives kExitOk, or
-// kExitSkipped when something was skipped. The output is flushed before
-// returning; whether it arrived is the caller's to check. A `query`
-// ("--help" or "--version") is answered instead, with kExitOk.
-int RunConverter(const ToolSettings& settings, int argc, std::ostream& out, bool interactive,
-                 const std::function<void(Frame&)>& body, bool png = false,
-                 const char* query = nullptr);
+// Runs one converter on its command line: banner, argument check, palette,
+// then `body` with the arguments but -png. Fatal errors (and allocation
+// failures) end in the closing screen and kExitFatal; a normal end gives
+// kExitOk, or kExitSkipped when something was skipped. The output is flushed
+// before returning; whether it arrived is the caller's to check. "--help"
+// or "--version" is answered instead, with kExitOk.
+int RunConverter(const ToolSettings& settings, int argc, const char* const* argv, std::ostream& out,
+                 bool interactive, const std::function<void(Frame&, const ConverterArgs&)>& body);
 
 }  // namespace pcxframe

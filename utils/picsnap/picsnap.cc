@@ -22,16 +22,16 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
   if (!file.Open(name + ".lmp", host::File::Mode::kRead)) pcxframe::error(kCannotOpen);
   const int64_t size = file.Size();
   // An empty file is a failed read of the one block the lump should be.
-  pcxframe::test(size > 0 ? 1 : 0, 1);
+  pcxframe::test(size > 0);
   const pcxframe::Region lump = pcxframe::ReadRegion(file, 0, size, kPicHeaderSize);
   if (!single_convert_pic(frame, lump, name)) pcxframe::error(kNotALump);
 }
 
 int RunPicsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
-  const pcxframe::ConverterArgs args = pcxframe::TakePngSwitch(argc, argv);
-  return pcxframe::RunConverter(
-      pcxframe::kPicsnapSettings, args.argc(), out, interactive,
-      [&](pcxframe::Frame& frame) { LetUsRock(frame, args.argv[1]); }, args.png, args.query);
+  return pcxframe::RunConverter(pcxframe::kPicsnapSettings, argc, argv, out, interactive,
+                                [](pcxframe::Frame& frame, const pcxframe::ConverterArgs& args) {
+                                  LetUsRock(frame, args.argv[1]);
+                                });
 }
 
 }  // namespace picsnap

@@ -15,9 +15,18 @@ constexpr size_t kWalExtensionLength = 4;
 // block by row block, while it is written out.
 pcxframe::Region ReadTexture(const host::DirEntry& entry, host::File* file) {
   // A file that vanished or cannot be opened is a failed read like a short one.
-  pcxframe::test(file->Open(entry.name, host::File::Mode::kRead) ? 1 : 0, 1);
-  pcxframe::test(entry.size > 0 ? 1 : 0, 1);
+  pcxframe::test(file->Open(entry.name, host::File::Mode::kRead));
+  pcxframe::test(entry.size > 0);
   return pcxframe::ReadRegion(*file, 0, entry.size, kWalHeaderSize);
+}
+
+// The output goes to PREFIXtextures/, PREFIX the optional argument.
+void ConvertFolder(pcxframe::Frame& frame, const pcxframe::ConverterArgs& args) {
+  const std::string dest_path =
+      std::string(args.argc() > 1 ? args.argv[1] : "") + std::string(kTexturesDir);
+  frame.out() << "Converting all textures into '" << dest_path << "*" << frame.extension()
+              << "':\n";
+  LetUsRock(frame, dest_path);
 }
 
 }  // namespace
@@ -56,25 +65,15 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path) {
     if (entry.is_dir) continue;
     host::File file;
     const pcxframe::Region bytes = ReadTexture(entry, &file);
-    const std::string name =
-        entry.name.substr(0, entry.name.size() - kWalExtensionLength);
+    const std::string name = entry.name.substr(0, entry.name.size() - kWalExtensionLength);
     single_convert_mip(frame, bytes, dest_path, name);
     frame.ShowProgress();
   }
 }
 
 int RunTexsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
-  const pcxframe::ConverterArgs args = pcxframe::TakePngSwitch(argc, argv);
-  return pcxframe::RunConverter(
-      pcxframe::kTexsnapSettings, args.argc(), out, interactive,
-      [&](pcxframe::Frame& frame) {
-        const std::string dest_path =
-            std::string(args.argc() > 1 ? args.argv[1] : "") + std::string(kTexturesDir);
-        out << "Converting all textures into '" << dest_path << "*" << frame.extension()
-            << "':\n";
-        LetUsRock(frame, dest_path);
-      },
-      args.png, args.query);
+  return pcxframe::RunConverter(pcxframe::kTexsnapSettings, argc, argv, out, interactive,
+                                ConvertFolder);
 }
 
 }  // namespace texsnap
