@@ -7,8 +7,8 @@
 #include <bit>
 #include <cstring>
 
-#include "rle/run_length.h"
 #include "mixed/mixed.h"
+#include "rle/run_length.h"
 
 namespace mixed {
 

@@ -16,17 +16,17 @@ inline constexpr size_t kManufacturerOffset = 0;
 inline constexpr size_t kVersionOffset = 1;
 inline constexpr size_t kEncodingOffset = 2;
 inline constexpr size_t kBitsPerPixelOffset = 3;
-inline constexpr size_t kXMinOffset = 4;             // 16-bit
-inline constexpr size_t kYMinOffset = 6;             // 16-bit
-inline constexpr size_t kXMaxOffset = 8;             // 16-bit
-inline constexpr size_t kYMaxOffset = 10;            // 16-bit
-inline constexpr size_t kHorizontalResOffset = 12;   // 16-bit
-inline constexpr size_t kVerticalResOffset = 14;     // 16-bit
+inline constexpr size_t kXMinOffset = 4;            // 16-bit
+inline constexpr size_t kYMinOffset = 6;            // 16-bit
+inline constexpr size_t kXMaxOffset = 8;            // 16-bit
+inline constexpr size_t kYMaxOffset = 10;           // 16-bit
+inline constexpr size_t kHorizontalResOffset = 12;  // 16-bit
+inline constexpr size_t kVerticalResOffset = 14;    // 16-bit
 // Bytes 16-63 (the 16-colour palette), 64 (reserved) and 70-127 (filler)
 // are zero.
 inline constexpr size_t kPlanesOffset = 65;
-inline constexpr size_t kBytesPerLineOffset = 66;    // 16-bit
-inline constexpr size_t kPaletteInfoOffset = 68;     // 16-bit
+inline constexpr size_t kBytesPerLineOffset = 66;  // 16-bit
+inline constexpr size_t kPaletteInfoOffset = 68;   // 16-bit
 
 inline constexpr uint8_t kManufacturer = 0x0A;
 inline constexpr uint8_t kVersion = 5;

@@ -90,7 +90,8 @@ inline size_t MostDecoded(uint64_t counts, uint64_t literals) {
 // (Copy) and runs (Run), each of which may write beyond what it is asked to.
 // A template here, in the unnamed namespace, so each kernel file gets its
 // own copy built from its own stores.
-template <uint8_t* (*Copy)(uint8_t*, const uint8_t*, size_t), uint8_t* (*Run)(uint8_t*, uint8_t, int)>
+template <uint8_t* (*Copy)(uint8_t*, const uint8_t*, size_t),
+          uint8_t* (*Run)(uint8_t*, uint8_t, int)>
 inline uint8_t* WalkUnits(const uint8_t* q, uint64_t counts, size_t j, uint8_t* o) {
   for (uint64_t m = counts; m != 0; m &= m - 1) {
     const auto k = static_cast<size_t>(LowestBit(m));

@@ -60,15 +60,17 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
       o = EncodeBytes(p + i, 64, o, &pending);
       continue;
     }
-    const uint64_t counted =
-        (_mm512_cmpgt_epu8_mask(length, _mm512_set1_epi8(1)) |
-         _mm512_cmpge_epu8_mask(x, count_base)) & ends;
+    const uint64_t counted = (_mm512_cmpgt_epu8_mask(length, _mm512_set1_epi8(1)) |
+                              _mm512_cmpge_epu8_mask(x, count_base)) &
+                             ends;
     const __m512i count = _mm512_or_si512(length, count_base);
     const uint64_t keep_lo = _pdep_u64(counted, kEven) | _pdep_u64(ends, ~kEven);
     const uint64_t keep_hi = _pdep_u64(counted >> 32, kEven) | _pdep_u64(ends >> 32, ~kEven);
-    _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(keep_lo, _mm512_permutex2var_epi8(count, lo_order, x)));
+    _mm512_storeu_si512(
+        o, _mm512_maskz_compress_epi8(keep_lo, _mm512_permutex2var_epi8(count, lo_order, x)));
     o += Popcount(keep_lo);
-    _mm512_storeu_si512(o, _mm512_maskz_compress_epi8(keep_hi, _mm512_permutex2var_epi8(count, hi_order, x)));
+    _mm512_storeu_si512(
+        o, _mm512_maskz_compress_epi8(keep_hi, _mm512_permutex2var_epi8(count, hi_order, x)));
     o += Popcount(keep_hi);
     pending = PendingAfter(ends, 64, pending);
   }
@@ -76,7 +78,8 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
 }
 
 inline uint64_t HighBits64(const uint8_t* q) {
-  return _mm512_cmpge_epu8_mask(_mm512_loadu_si512(q), _mm512_set1_epi8(static_cast<char>(kRunBase)));
+  return _mm512_cmpge_epu8_mask(_mm512_loadu_si512(q),
+                                _mm512_set1_epi8(static_cast<char>(kRunBase)));
 }
 
 // Both write 64 bytes whatever the length: no literal stretch or run in a
@@ -106,13 +109,16 @@ inline int DecodeShortBlock(const uint8_t* q, uint64_t counts, uint64_t literals
   const __m512i x = _mm512_loadu_si512(q);
   int total = Popcount(literals);
   for (int bit = 0; bit < 6; ++bit) {
-    total += Popcount(counts & _mm512_test_epi8_mask(x, _mm512_set1_epi8(static_cast<char>(1 << bit)))) << bit;
+    total +=
+        Popcount(counts & _mm512_test_epi8_mask(x, _mm512_set1_epi8(static_cast<char>(1 << bit))))
+        << bit;
   }
   if (total > 255) return -1;
   __m512i length = _mm512_maskz_mov_epi8(counts, _mm512_and_si512(x, _mm512_set1_epi8(0x3F)));
   length = _mm512_mask_mov_epi8(length, literals, _mm512_set1_epi8(1));
   const __m512i next = _mm512_loadu_si512(q + 1);
-  const __m512i bytes = _mm512_mask_blend_epi8(counts, x, next);  // a run repeats the byte after its count
+  const __m512i bytes =
+      _mm512_mask_blend_epi8(counts, x, next);  // a run repeats the byte after its count
   const uint64_t units = counts | literals;
   const __m512i unit_length = _mm512_maskz_compress_epi8(units, length);
   const __m512i unit_byte = _mm512_maskz_compress_epi8(units, bytes);
@@ -120,13 +126,15 @@ inline int DecodeShortBlock(const uint8_t* q, uint64_t counts, uint64_t literals
   for (int shift = 1; shift < 64; shift *= 2) {
     sum = _mm512_add_epi8(sum, ShiftUp(sum, index, shift));
   }
-  const __m512i offset = _mm512_sub_epi8(sum, unit_length);  // ascending; units past the last at `total`
+  const __m512i offset =
+      _mm512_sub_epi8(sum, unit_length);  // ascending; units past the last at `total`
   for (int w = 0; w < total; w += 64) {
     const __m512i at = _mm512_add_epi8(index, _mm512_set1_epi8(static_cast<char>(w)));
     __m512i unit = _mm512_setzero_si512();
     for (int step = 32; step > 0; step /= 2) {
       const __m512i probe = _mm512_add_epi8(unit, _mm512_set1_epi8(static_cast<char>(step)));
-      const uint64_t before = _mm512_cmple_epu8_mask(_mm512_maskz_permutexvar_epi8(~uint64_t{0}, probe, offset), at);
+      const uint64_t before =
+          _mm512_cmple_epu8_mask(_mm512_maskz_permutexvar_epi8(~uint64_t{0}, probe, offset), at);
       unit = _mm512_mask_mov_epi8(unit, before, probe);
     }
     _mm512_storeu_si512(o + w, _mm512_maskz_permutexvar_epi8(~uint64_t{0}, unit, unit_byte));

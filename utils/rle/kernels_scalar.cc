@@ -4,8 +4,8 @@
 #include <bit>
 #include <cstring>
 
-#include "rle/run_length.h"
 #include "rle/kernels.h"
+#include "rle/run_length.h"
 
 namespace rle::kernel {
 

@@ -22,7 +22,9 @@ namespace rle::kernel {
 
 namespace {
 
-inline __m128i Load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i Load(const uint8_t* p) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
 inline void Store(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
 
 // Bit j set when byte j is 0xC0 or more.
@@ -41,7 +43,8 @@ inline uint64_t EqualBits64(const uint8_t* p, uint8_t byte) {
   const __m128i b = _mm_set1_epi8(static_cast<char>(byte));
   uint64_t bits = 0;
   for (int k = 0; k < 4; ++k) {
-    bits |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load(p + 16 * k), b)))} << (16 * k);
+    bits |= uint64_t{static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(Load(p + 16 * k), b)))}
+            << (16 * k);
   }
   return bits;
 }
@@ -93,10 +96,10 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
   // Byte j as a run start is j + 64, so that the maximum with a start
   // before the block (64 - pending) stays in unsigned bytes; byte 0 is a
   // start only through that maximum.
-  const __m128i start_at = _mm_setr_epi8(0, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75, 76, 77,
-                                         78, 79);
-  const __m128i end_at = _mm_setr_epi8(65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75, 76, 77, 78,
-                                       79, 80);
+  const __m128i start_at =
+      _mm_setr_epi8(0, 65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75, 76, 77, 78, 79);
+  const __m128i end_at =
+      _mm_setr_epi8(65, 66, 67, 68, 69, 70, 71, 72, 73, 74, 75, 76, 77, 78, 79, 80);
   const __m128i one = _mm_set1_epi8(1);
   const __m128i longest = _mm_set1_epi8(kLongestRun - 1);
   const __m128i count_base = _mm_set1_epi8(static_cast<char>(kRunBase));
@@ -132,8 +135,10 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
     const __m128i keep_count = _mm_and_si128(counted, is_end);
     const __m128i lo = _mm_unpacklo_epi8(count, x);
     const __m128i hi = _mm_unpackhi_epi8(count, x);
-    const auto keep_lo = static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpacklo_epi8(keep_count, is_end)));
-    const auto keep_hi = static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpackhi_epi8(keep_count, is_end)));
+    const auto keep_lo =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpacklo_epi8(keep_count, is_end)));
+    const auto keep_hi =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_unpackhi_epi8(keep_count, is_end)));
     o = Pack8(o, lo, keep_lo & 0xFF);
     o = Pack8(o, _mm_srli_si128(lo, 8), keep_lo >> 8);
     o = Pack8(o, hi, keep_hi & 0xFF);
