@@ -7,6 +7,8 @@
 #include <map>
 #include <set>
 
+#include "rle_reference.h"
+
 namespace xkrf_test {
 
 int32_t GetLe32(const Bytes& bytes, size_t offset) {
@@ -179,31 +181,10 @@ std::vector<std::string> Violations(const Archive& a, bool zero_padding) {
   return failure;
 }
 
-Bytes EncodeRle(const Bytes& raw) {
-  Bytes out;
-  size_t pos = 0;
-  while (pos < raw.size()) {
-    size_t run = 1;
-    while (pos + run < raw.size() && raw[pos + run] == raw[pos] && run < 63) ++run;
-    if (run > 1 || raw[pos] >= 0xC0) out.push_back(static_cast<uint8_t>(0xC0 + run));
-    out.push_back(raw[pos]);
-    pos += run;
-  }
-  return out;
-}
+Bytes EncodeRle(const Bytes& raw) { return rle_reference::Encode(raw); }
 
 bool DecodeRle(const Bytes& stream, Bytes* out) {
-  out->clear();
-  for (size_t pos = 0; pos < stream.size(); ++pos) {
-    if (stream[pos] < 0xC0) {
-      out->push_back(stream[pos]);
-      continue;
-    }
-    if (pos + 1 == stream.size()) return false;
-    out->insert(out->end(), stream[pos] - 0xC0u, stream[pos + 1]);
-    ++pos;
-  }
-  return true;
+  return rle_reference::Decode(stream.data(), stream.size(), out);
 }
 
 Bytes BuildArchive(const std::vector<Crafted>& entries, int32_t version, int32_t file_len) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "rle/run_length.h"
+#include "rle_reference.h"
 
 namespace {
 
@@ -115,36 +116,6 @@ TEST_P(CodecPath, DecodeByteExamples) {
   }
 }
 
-// A byte-at-a-time encoder written straight from the scheme's table, to
-// cross-check the production encoder on random data.
-Bytes ReferenceEncode(const Bytes& in) {
-  Bytes out;
-  size_t i = 0;
-  while (i < in.size()) {
-    size_t run = 1;
-    while (i + run < in.size() && in[i + run] == in[i] && run < 63) ++run;
-    if (run >= 2 || in[i] >= 0xC0) out.push_back(static_cast<uint8_t>(0xC0 + run));
-    out.push_back(in[i]);
-    i += run;
-  }
-  return out;
-}
-
-// A byte-at-a-time decoder written straight from the scheme; a count byte
-// without its data byte ends the stream.
-Bytes ReferenceDecode(const Bytes& stream) {
-  Bytes out;
-  for (size_t i = 0; i < stream.size(); ++i) {
-    if (stream[i] < 0xC0) {
-      out.push_back(stream[i]);
-    } else if (i + 1 < stream.size()) {
-      out.insert(out.end(), stream[i] - 0xC0u, stream[i + 1]);
-      ++i;
-    }
-  }
-  return out;
-}
-
 // Random files of three kinds: runs of random lengths around the 63 limit
 // in random alphabets; pictures (runs of one to six bytes from a ramp of
 // shades, a quarter of them 0xC0 or more, between flat areas); and long
@@ -176,7 +147,7 @@ TEST_P(CodecPath, RandomRoundTripsMatchReference) {
   for (int iter = 0; iter < 600; ++iter) {
     const Bytes in = RandomInput(&rng, rng() % 3000);
     const Bytes enc = Encode(in);
-    ASSERT_EQ(enc, ReferenceEncode(in)) << "iteration " << iter;
+    ASSERT_EQ(enc, rle_reference::Encode(in)) << "iteration " << iter;
     ASSERT_LE(enc.size(), 2 * in.size());
     ASSERT_EQ(mixed_DecodedRLESize(enc.data(), enc.size()), static_cast<int64_t>(in.size()));
     Bytes dec;
@@ -189,7 +160,7 @@ TEST_P(CodecPath, PiecesGiveTheSameBytesAsOneBuffer) {
   std::mt19937 rng(99);
   for (int iter = 0; iter < 300; ++iter) {
     const Bytes in = RandomInput(&rng, rng() % 4000);
-    const Bytes whole = ReferenceEncode(in);
+    const Bytes whole = rle_reference::Encode(in);
     // Small pieces put every edge case on a piece edge; large ones let the
     // wide kernels carry runs and count bytes across their block edges.
     const size_t max_piece = 1 + rng() % (iter % 2 == 0 ? 70 : 700);
@@ -240,7 +211,7 @@ TEST_P(CodecPath, ArbitraryStreamsDecodeLikeTheReference) {
   std::mt19937 rng(7);
   for (int iter = 0; iter < 300; ++iter) {
     const Bytes stream = RandomStream(&rng, rng() % 1500);
-    const Bytes expected = ReferenceDecode(stream);
+    const Bytes expected = rle_reference::Decode(stream);
     ASSERT_EQ(mixed_DecodedRLESize(stream.data(), stream.size()),
               static_cast<int64_t>(expected.size()))
         << "iteration " << iter;
@@ -305,7 +276,7 @@ TEST_P(CodecPath, BlocksAroundTheShortBlockLimitDecodeLikeTheReference) {
       const Bytes stream = Cat({Repeat(0x01, lead), c.block, c.block, Repeat(0x55, 2500)});
       Bytes out;
       const int64_t n = mixed_DecodeRLE(stream.data(), stream.size(), &out);
-      const Bytes expected = ReferenceDecode(stream);
+      const Bytes expected = rle_reference::Decode(stream);
       EXPECT_EQ(out, expected) << c.what << ", lead " << lead;
       EXPECT_EQ(n, static_cast<int64_t>(expected.size())) << c.what;
       EXPECT_EQ(mixed_DecodedRLESize(stream.data(), stream.size()),
@@ -324,7 +295,7 @@ TEST_P(CodecPath, DecoderNeverWritesBeyondItsRoom) {
       {0xFF, 0x01, 0xFF, 0x02}, {0x10, 0x11, 0x12, 0x13, 0x14}, {0xC5, 0x07, 0x01}};
   for (int k = 0; k < 40; ++k) streams.push_back(RandomStream(&rng, 200 + rng() % 2000));
   for (const Bytes& stream : streams) {
-    const Bytes expected = ReferenceDecode(stream);
+    const Bytes expected = rle_reference::Decode(stream);
     if (expected.size() < 4) continue;
     const size_t limit = expected.size() <= 8 ? 3 : rng() % (expected.size() - 1);
     Bytes room(limit + 128, 0xEE);
