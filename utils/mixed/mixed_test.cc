@@ -50,7 +50,9 @@ TEST(CodecPaths, WidestFirstScalarLastAndOnlyWhatRuns) {
   EXPECT_EQ(rle::RunLengthPath(), paths.front());
 }
 
-struct EncodeCase {
+// One row of the byte tables: `input` is the file to encode or the stream
+// to decode, `expected` what that gives.
+struct ByteCase {
   const char* what;
   Bytes input;
   Bytes expected;
@@ -64,7 +66,7 @@ TEST_P(CodecPath, EncodeByteExamples) {
     all_high_encoded.push_back(0xC1);
     all_high_encoded.push_back(static_cast<uint8_t>(b));
   }
-  const EncodeCase cases[] = {
+  const ByteCase cases[] = {
       {"empty", {}, {}},
       {"single literal", {0x41}, {0x41}},
       {"pair", {0x41, 0x41}, {0xC2, 0x41}},
@@ -82,18 +84,13 @@ TEST_P(CodecPath, EncodeByteExamples) {
       {"worst case", all_high, all_high_encoded},
       {"mixed", Cat({{0x01}, Repeat(0xC8, 3), {0x02, 0xC8}}), {0x01, 0xC3, 0xC8, 0x02, 0xC1, 0xC8}},
   };
-  for (const EncodeCase& c : cases) {
+  for (const ByteCase& c : cases) {
     EXPECT_EQ(Encode(c.input), c.expected) << c.what;
   }
 }
 
 TEST_P(CodecPath, DecodeByteExamples) {
-  struct Case {
-    const char* what;
-    Bytes stream;
-    Bytes expected;
-  };
-  const Case cases[] = {
+  const ByteCase cases[] = {
       {"zero count consumes its data byte", {0xC0, 0x41}, {}},
       {"literal then run", {0x41, 0xC3, 0x42}, {0x41, 0x42, 0x42, 0x42}},
       {"escaped high byte", {0xC1, 0xFF}, {0xFF}},
@@ -105,12 +102,12 @@ TEST_P(CodecPath, DecodeByteExamples) {
        {0x41, 0x42, 0x41, 0x42, 0x41, 0x42, 0x41, 0xC5},
        {0x41, 0x42, 0x41, 0x42, 0x41, 0x42, 0x41}},
   };
-  for (const Case& c : cases) {
+  for (const ByteCase& c : cases) {
     Bytes out;
-    const int64_t n = mixed_DecodeRLE(c.stream.data(), c.stream.size(), &out);
+    const int64_t n = mixed_DecodeRLE(c.input.data(), c.input.size(), &out);
     EXPECT_EQ(out, c.expected) << c.what;
     EXPECT_EQ(n, static_cast<int64_t>(c.expected.size())) << c.what;
-    EXPECT_EQ(mixed_DecodedRLESize(c.stream.data(), c.stream.size()),
+    EXPECT_EQ(mixed_DecodedRLESize(c.input.data(), c.input.size()),
               static_cast<int64_t>(c.expected.size()))
         << c.what;
   }
