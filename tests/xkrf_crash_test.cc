@@ -10,6 +10,7 @@
 #include <set>
 #include <thread>
 
+#include "reliability_support.h"
 #include "xkrf_archive.h"
 #include "xkrf_run.h"
 
@@ -63,17 +64,13 @@ Crafted Stored(const std::string& name, const Bytes& content) {
   return {name, kLive | kRle, EncodeRle(content), static_cast<int32_t>(content.size())};
 }
 
-Bytes Runny(size_t n, uint32_t seed) {
-  Bytes b = e2e::RandomBytes(n, seed);
-  for (size_t i = 0; i < n; ++i) b[i] = b[i - i % 97];
-  return b;
-}
-
 TEST(XkrfCrash, KilledRunsLeaveAConsistentArchive) {
-  const Contents old_files = {{"a.bin", Runny(300000, 1)}, {"keep.dat", Runny(200000, 2)}};
-  const Contents new_files = {{"a.bin", Runny(100000, 3)},  // replaces the old entry
-                              {"b.bin", Runny(900000, 4)},
-                              {"c.bin", Runny(700000, 5)}};
+  const Contents old_files = {{"a.bin", reliability::Sample(300000, 1, true)},
+                              {"keep.dat", reliability::Sample(200000, 2, true)}};
+  const Contents new_files = {
+      {"a.bin", reliability::Sample(100000, 3, true)},  // replaces the old entry
+      {"b.bin", reliability::Sample(900000, 4, true)},
+      {"c.bin", reliability::Sample(700000, 5, true)}};
   const struct {
     std::string what;
     std::vector<std::string> args;

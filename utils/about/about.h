@@ -1,10 +1,18 @@
-// What every tool of the kit answers to --version: one shared text, so the
-// five tools never disagree on the kit's version or its licence.
+// The texts every tool of the kit shares: what it answers to --version, its
+// closing lines and its fatal input/output message, written once so that
+// the five tools never disagree on them.
 #pragma once
 
 #include <cstdio>
 
 namespace about {
+
+// The two lines that end every closing screen, after the tool's thanks.
+inline constexpr char kNewsLine[] = "Visit https://krftools.example.org/ for news and updates.\n";
+inline constexpr char kBugsLine[] = "Write to krftools@example.org with bugs and wishes.\n";
+
+// A read or write that failed or came up short.
+inline constexpr char kReadWriteError[] = "Fatal Read/Write error !\n";
 
 // The kit's version, as the build gives it ("1.0.0").
 const char* Version();

@@ -9,6 +9,21 @@ namespace mipsnap {
 
 namespace {
 
+// A failure to create a PCX file ends the open progress line.
+const pcxframe::ToolSettings kSettings = {
+    "MIPSNAP Converter Utility",
+    "\nThank's for using MIPSNAP !\n",
+    "No WAD file specified !\n",
+    " !! Could not create PCX file !",
+    true,
+    "mipsnap",
+    "Usage: mipsnap FILE.wad [PREFIX] [-png]\n"
+    "Writes every picture and texture lump of the WAD2 file FILE.wad as\n"
+    "PREFIXtextures/<lump>.pcx (.png with -png), coloured with palette.lmp.\n"
+    "Exit status: 0 all done, 2 an image could not be written, 1 fatal error.\n"
+    "See mipsnap(1).\n",
+};
+
 // Lump names come from the file being converted; a '/' in one must not
 // steer the output out of the destination directory.
 std::string OutputName(const pcxframe::Frame& frame, const std::string& dest_path,
@@ -68,8 +83,7 @@ void LetUsRock(pcxframe::Frame& frame, const Wad& wad, const std::string& dest_p
 }
 
 int RunMipsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
-  return pcxframe::RunConverter(pcxframe::kMipsnapSettings, argc, argv, out, interactive,
-                                ConvertWad);
+  return pcxframe::RunConverter(kSettings, argc, argv, out, interactive, ConvertWad);
 }
 
 }  // namespace mipsnap

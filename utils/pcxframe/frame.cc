@@ -14,9 +14,6 @@ namespace pcxframe {
 
 namespace {
 
-constexpr std::string_view kNewsLine =
-    "Visit https://krftools.example.org/ for news and updates.\n";
-constexpr std::string_view kBugsLine = "Write to krftools@example.org with bugs and wishes.\n";
 // Every tool checks its sizes before it writes, so this ends only a run
 // that went wrong elsewhere; yet it ends it the one way, closing its files.
 constexpr std::string_view kImageSizeOutOfRange = "Image size outside the PCX range !\n";
@@ -36,7 +33,7 @@ void test(int64_t actual, int64_t expected) {
 }
 
 void end_screen(const ToolSettings& settings, std::ostream& out) {
-  out << settings.thanks << kNewsLine << kBugsLine;
+  out << settings.thanks << about::kNewsLine << about::kBugsLine;
 }
 
 Frame::Frame(const ToolSettings& settings, std::ostream& out, bool interactive)

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "about/about.h"
 #include "host/file.h"
 #include "host/process.h"
 #include "pcxframe/pcx_format.h"
@@ -24,7 +25,7 @@ namespace pcxframe {
 inline constexpr std::string_view kEditionNotice = "(Linux edition 1.0)";
 inline constexpr std::string_view kPaletteFileName = "palette.lmp";
 inline constexpr std::string_view kPaletteMissing = "Could not open 'palette.lmp' !";
-inline constexpr std::string_view kReadWriteError = "Fatal Read/Write error !\n";
+inline constexpr std::string_view kReadWriteError = about::kReadWriteError;
 inline constexpr std::string_view kOutOfMemory = "Not enough memory !\n";
 
 class Fatal : public std::runtime_error {

@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rle/scheme.h"
-
 namespace pcx {
 
 inline constexpr size_t kHeaderSize = 128;
@@ -39,8 +37,6 @@ inline constexpr uint16_t kPaletteInfo = 2;
 
 // The scan lines follow the run-length scheme of rle/scheme.h: a count byte
 // has both top bits set and carries a run of 1 to 63 in the rest.
-inline constexpr uint8_t kRunFlag = rle::kRunBase;
-inline constexpr int kMaxRun = rle::kLongestRun;
 
 inline constexpr uint8_t kPaletteMarker = 0x0C;
 inline constexpr size_t kPaletteSize = 768;

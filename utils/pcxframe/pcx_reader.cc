@@ -5,6 +5,7 @@
 
 #include "host/byteorder.h"
 #include "pcxframe/pcx_format.h"
+#include "rle/scheme.h"
 
 namespace pcxframe {
 
@@ -12,7 +13,7 @@ namespace {
 
 constexpr uint8_t kRgbPlanes = 3;
 // The longest run one count byte and its data byte can stand for.
-constexpr int64_t kMaxExpansion = pcx::kMaxRun / 2 + 1;
+constexpr int64_t kMaxExpansion = rle::kLongestRun / 2 + 1;
 
 bool Fail(std::string* error, const char* reason) {
   *error = reason;
@@ -72,8 +73,8 @@ bool ReadPcxImage(const uint8_t* data, size_t size, PcxImage* out, std::string* 
     if (pos >= end) return Fail(error, "PCX image data cut short");
     uint8_t value = data[pos++];
     size_t count = 1;
-    if ((value & pcx::kRunFlag) == pcx::kRunFlag) {
-      count = value & ~pcx::kRunFlag;
+    if ((value & rle::kRunBase) == rle::kRunBase) {
+      count = value & ~rle::kRunBase;
       if (pos >= end) return Fail(error, "PCX image data cut short");
       value = data[pos++];
     }

@@ -19,6 +19,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
+const ToolSettings kTestSettings = {"TEST", "\nThanks\n", "", "create failed", false, "test", ""};
+
 Bytes Encode(const Bytes& line) {
   Bytes out;
   pcxWriteLine(&out, line.data(), static_cast<int>(line.size()));
@@ -65,9 +67,8 @@ TEST(PcxHeader, FieldsForAnOddWidth) {
     unsigned value;
   };
   const Field fields[] = {
-      {0, 1, 0x0A}, {1, 1, 5}, {2, 1, 1}, {3, 1, 8},   {4, 2, 0}, {6, 2, 0},
-      {8, 2, 2},    {10, 2, 1}, {12, 2, 3}, {14, 2, 2}, {64, 1, 0}, {65, 1, 1},
-      {66, 2, 3},   {68, 2, 2},
+      {0, 1, 0x0A}, {1, 1, 5},  {2, 1, 1},  {3, 1, 8},  {4, 2, 0},  {6, 2, 0},  {8, 2, 2},
+      {10, 2, 1},   {12, 2, 3}, {14, 2, 2}, {64, 1, 0}, {65, 1, 1}, {66, 2, 3}, {68, 2, 2},
   };
   for (const Field& f : fields) {
     const unsigned got = f.bytes == 1 ? header[f.offset] : host::GetLE16(header + f.offset);
@@ -89,8 +90,7 @@ TEST(PcxHeader, LargestSizeFitsSixteenBits) {
 class SavePcxTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl =
-        (std::filesystem::temp_directory_path() / "pcxframe-XXXXXX").string();
+    std::string tmpl = (std::filesystem::temp_directory_path() / "pcxframe-XXXXXX").string();
     ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     dir_ = tmpl;
     Bytes palette(pcx::kPaletteSize);
@@ -112,7 +112,7 @@ class SavePcxTest : public ::testing::Test {
 };
 
 TEST_F(SavePcxTest, OneByOneImageIs898Bytes) {
-  Frame frame(kMipsnapSettings, out_);
+  Frame frame(kTestSettings, out_);
   frame.LoadPalette(dir_ + "/palette.lmp");
   std::string name = dir_ + "/one.pcx";
   const uint8_t pixel = 5;
@@ -132,7 +132,7 @@ TEST_F(SavePcxTest, OneByOneImageIs898Bytes) {
 }
 
 TEST_F(SavePcxTest, RowsEncodeSeparately) {
-  Frame frame(kPicsnapSettings, out_);
+  Frame frame(kTestSettings, out_);
   std::string name = dir_ + "/rows.pcx";
   const Bytes pixels(8, 0x33);
   ASSERT_TRUE(frame.savePCX(4, 2, pixels.data(), name));
@@ -158,7 +158,7 @@ TEST_F(SavePcxTest, ProgressGoesOutWhileALongImageIsWritten) {
   FlushLog log;
   log.rows = &rows_given;
   std::ostream out(&log);
-  Frame frame(kTexsnapSettings, out);  // not a terminal
+  Frame frame(kTestSettings, out);  // not a terminal
   frame.LoadPalette(dir_ + "/palette.lmp");
   out << "texture 'long.pcx': width 1024, height 4096\n";
   const int width = 1024;
@@ -173,9 +173,9 @@ TEST_F(SavePcxTest, ProgressGoesOutWhileALongImageIsWritten) {
         return row.data();
       },
       name));
-  EXPECT_TRUE(std::any_of(log.rows_at_flush.begin(), log.rows_at_flush.end(),
-                          [&](int rows) { return rows > 1 && rows < height; }))
-      << "no flush between the pause and the image's last row";
+  EXPECT_TRUE(std::any_of(log.rows_at_flush.begin(), log.rows_at_flush.end(), [&](int rows) {
+    return rows > 1 && rows < height;
+  })) << "no flush between the pause and the image's last row";
 }
 
 }  // namespace

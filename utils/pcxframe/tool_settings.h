@@ -1,4 +1,5 @@
-// What sets the three converters apart inside the shared frame.
+// What sets the three converters apart inside the shared frame; each tool
+// holds its own.
 #pragma once
 
 #include <string_view>
@@ -14,9 +15,5 @@ struct ToolSettings {
   std::string_view name;            // the program's name, for --version
   std::string_view help;            // what --help prints
 };
-
-extern const ToolSettings kMipsnapSettings;
-extern const ToolSettings kTexsnapSettings;
-extern const ToolSettings kPicsnapSettings;
 
 }  // namespace pcxframe

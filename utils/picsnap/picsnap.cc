@@ -7,6 +7,21 @@ namespace picsnap {
 
 namespace {
 
+// A failure to create a PCX file ends the open progress line.
+const pcxframe::ToolSettings kSettings = {
+    "PICSNAP Converter Utility",
+    "\nThank's for using PICSNAP !\n",
+    "No LUMP (.lmp) file specified !\n",
+    " !! Could not create PCX file !",
+    false,
+    "picsnap",
+    "Usage: picsnap NAME [-png]\n"
+    "Writes the picture lump NAME.lmp as NAME.pcx (NAME.png with -png) beside it,\n"
+    "coloured with palette.lmp.\n"
+    "Exit status: 0 all done, 2 the image could not be written, 1 fatal error.\n"
+    "See picsnap(1).\n",
+};
+
 constexpr std::string_view kCannotOpen = "Could not open file !\n";
 constexpr std::string_view kNotALump = "Not a valid LUMP file !\n";
 
@@ -28,7 +43,7 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
 }
 
 int RunPicsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
-  return pcxframe::RunConverter(pcxframe::kPicsnapSettings, argc, argv, out, interactive,
+  return pcxframe::RunConverter(kSettings, argc, argv, out, interactive,
                                 [](pcxframe::Frame& frame, const pcxframe::ConverterArgs& args) {
                                   LetUsRock(frame, args.argv[1]);
                                 });

@@ -8,6 +8,22 @@ namespace texsnap {
 
 namespace {
 
+// texsnap's progress lines are complete, so a failure to create a PCX
+// file is a line of its own.
+const pcxframe::ToolSettings kSettings = {
+    "TEXSNAP Converter Utility",
+    "\nThank's for using TEXSNAP !\n",
+    "",
+    "Could not create PCX file !\n",
+    true,
+    "texsnap",
+    "Usage: texsnap [PREFIX] [-png]\n"
+    "Writes every *.wal texture of the working folder as PREFIXtextures/<name>.pcx\n"
+    "(.png with -png), coloured with palette.lmp.\n"
+    "Exit status: 0 all done, 2 a file was skipped, 1 fatal error.\n"
+    "See texsnap(1).\n",
+};
+
 constexpr std::string_view kWalPattern = "*.wal";
 constexpr size_t kWalExtensionLength = 4;
 
@@ -72,8 +88,7 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path) {
 }
 
 int RunTexsnap(int argc, const char* const* argv, std::ostream& out, bool interactive) {
-  return pcxframe::RunConverter(pcxframe::kTexsnapSettings, argc, argv, out, interactive,
-                                ConvertFolder);
+  return pcxframe::RunConverter(kSettings, argc, argv, out, interactive, ConvertFolder);
 }
 
 }  // namespace texsnap

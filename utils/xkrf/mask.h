@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "xkrf/entry_path.h"
 #include "xkrf/run_state.h"
 
 namespace xkrf {

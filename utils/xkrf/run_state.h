@@ -8,8 +8,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "about/about.h"
 #include "host/file.h"
 #include "host/process.h"
+#include "mixed/mixed.h"
 #include "xkrf/entry_path.h"  // the name helpers, for everything that matches names
 #include "xkrf/krf_format.h"
 
@@ -25,7 +27,7 @@ inline constexpr int kExitSkipped = 2;  // finished, but something asked for was
 
 enum Action { kAdd = 1, kDelete = 2, kList = 3, kExtract = 4, kTest = 5 };
 
-inline constexpr char kReadWriteError[] = "Fatal Read/Write error !\n";
+using about::kReadWriteError;
 
 // Every failure of a run: the message is printed as it stands, then the
 // closing screen, and the run ends with kExitFatal.
@@ -42,7 +44,7 @@ inline void test(bool ok) { test(ok ? 1 : 0, 1); }
 
 struct Settings {
   int action = kAdd;
-  int compress = 2;  // method bits: 1 stored as is, 2 mixed RLE
+  int compress = mixed::kCompressRle;  // method bits: kCompressNone or kCompressRle
   bool subdirs = false;
   // name[0]: the archive's host path, lower-cased, ".krf" appended.
   // name[1]: the file mask, lower-cased, with '\' as its only separator.

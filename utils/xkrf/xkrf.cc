@@ -34,8 +34,8 @@ constexpr char kHelp[] =
 
 void end_screen(std::FILE* out) {
   std::fputs("\nThank's for using XKRF !\n", out);
-  std::fputs("Visit https://krftools.example.org/ for news and updates.\n", out);
-  std::fputs("Write to krftools@example.org with bugs and wishes.\n", out);
+  std::fputs(about::kNewsLine, out);
+  std::fputs(about::kBugsLine, out);
   std::fflush(out);
 }
 
