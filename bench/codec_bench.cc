@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "bench/corpus_data.h"
-#include "rle/run_length.h"
 #include "mixed/mixed.h"
+#include "rle/run_length.h"
 
 namespace {
 
@@ -157,7 +157,8 @@ void BM_DecodeMixed(benchmark::State& state, bench::DataKind kind, const std::st
 void BM_ScanMixed(benchmark::State& state, bench::DataKind kind, const std::string& path) {
   rle::UseRunLengthPath(path);
   const Sample& s = SampleOf(kind);
-  if (mixed_DecodedRLESize(s.encoded.data(), s.encoded.size()) != static_cast<int64_t>(s.raw.size())) {
+  if (mixed_DecodedRLESize(s.encoded.data(), s.encoded.size()) !=
+      static_cast<int64_t>(s.raw.size())) {
     state.SkipWithError("mixed_DecodedRLESize differs from the input's length");
     return;
   }
@@ -168,9 +169,8 @@ void BM_ScanMixed(benchmark::State& state, bench::DataKind kind, const std::stri
 
 void BM_ScanReference(benchmark::State& state, bench::DataKind kind) {
   const Sample& s = SampleOf(kind);
-  Measure(state, s, [&] {
-    benchmark::DoNotOptimize(ReferenceScan(s.encoded.data(), s.encoded.size()));
-  });
+  Measure(state, s,
+          [&] { benchmark::DoNotOptimize(ReferenceScan(s.encoded.data(), s.encoded.size())); });
 }
 
 void BM_DecodeReference(benchmark::State& state, bench::DataKind kind) {

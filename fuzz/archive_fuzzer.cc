@@ -19,8 +19,7 @@ constexpr char kInput[] = "in.krf";
 
 int Xkrf(std::vector<const char*> args) {
   args.insert(args.begin(), "xkrf");
-  const int status =
-      xkrf::RunXkrf(static_cast<int>(args.size()), args.data(), krffuzz::NullFile());
+  const int status = xkrf::RunXkrf(static_cast<int>(args.size()), args.data(), krffuzz::NullFile());
   if (status != 0 && status != 1 && status != 2) {
     krffuzz::Finding("xkrf ended with status " + std::to_string(status));
   }

@@ -54,8 +54,8 @@ bool Allowed(const char* op, int dirfd, const char* path) {
   const std::string where =
       Normalize(path[0] == '/' ? std::string(path) : DirectoryOf(dirfd) + "/" + path);
   if (where == g_root || where.compare(0, g_root.size() + 1, g_root + "/") == 0) return true;
-  const std::string what = std::string(op) + " reaches outside the scratch folder: '" + path +
-                           "' is " + where;
+  const std::string what =
+      std::string(op) + " reaches outside the scratch folder: '" + path + "' is " + where;
   if (!g_deny_only) Finding(what);
   if (g_denied++ < 20) std::fprintf(stderr, "denied: %s\n", what.c_str());
   errno = EACCES;
@@ -114,8 +114,8 @@ int RemoveTree(int dirfd, const std::vector<std::string>& keep) {
 
 // libFuzzer's flags whose value is a path.
 bool PathFlag(const std::string& name) {
-  for (const char* flag : {"artifact_prefix", "exact_artifact_path", "dict",
-                           "merge_control_file", "features_dir"}) {
+  for (const char* flag :
+       {"artifact_prefix", "exact_artifact_path", "dict", "merge_control_file", "features_dir"}) {
     if (name == flag) return true;
   }
   return false;

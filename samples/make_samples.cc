@@ -23,12 +23,28 @@ namespace {
 // 16 ramps of 16 shades, darkest first; the last two ramps are the bright
 // colours that games draw without shading.
 constexpr uint8_t kRamps[16][3] = {
-    {255, 255, 255}, {150, 100, 60},  {190, 70, 50},   {80, 170, 70},   {70, 110, 220},
-    {240, 200, 60},  {150, 80, 190},  {240, 130, 40},  {60, 180, 180},  {230, 170, 140},
-    {40, 110, 50},   {120, 150, 180}, {240, 120, 170}, {140, 140, 60},  {255, 220, 120},
-    {140, 240, 255}};
-enum Ramp { kGrey, kBrown, kBrick, kGreen, kBlue, kGold, kPurple, kOrange, kTeal, kSkin,
-            kDarkGreen, kSteel, kPink, kOlive, kGlowWarm, kGlowCool };
+    {255, 255, 255}, {150, 100, 60},  {190, 70, 50},   {80, 170, 70},
+    {70, 110, 220},  {240, 200, 60},  {150, 80, 190},  {240, 130, 40},
+    {60, 180, 180},  {230, 170, 140}, {40, 110, 50},   {120, 150, 180},
+    {240, 120, 170}, {140, 140, 60},  {255, 220, 120}, {140, 240, 255}};
+enum Ramp {
+  kGrey,
+  kBrown,
+  kBrick,
+  kGreen,
+  kBlue,
+  kGold,
+  kPurple,
+  kOrange,
+  kTeal,
+  kSkin,
+  kDarkGreen,
+  kSteel,
+  kPink,
+  kOlive,
+  kGlowWarm,
+  kGlowCool
+};
 
 uint8_t Colour(int ramp, int shade) { return static_cast<uint8_t>(ramp * 16 + shade); }
 
@@ -130,7 +146,7 @@ Image Face() {
       if (r < 28) c = Colour(kGold, static_cast<int>(15 - r / 3));
       if (r >= 28 && r < 30) c = Colour(kOrange, 6);
       const double ex = std::fabs(dx) - 10, ey = dy + 8;
-      if (ex * ex + ey * ey < 16) c = Colour(kGrey, 1);  // eyes
+      if (ex * ex + ey * ey < 16) c = Colour(kGrey, 1);       // eyes
       if (r > 13 && r < 17 && dy > 6) c = Colour(kBrick, 8);  // smile
       img.at(x, y) = c;
     }
@@ -234,7 +250,8 @@ Image Arrow() {
 
 bool Save(const std::string& path, const std::vector<uint8_t>& bytes) {
   host::File f;
-  if (!f.Open(path, host::File::Mode::kCreateTruncate) || !f.Write(bytes.data(), bytes.size()) || !f.Close()) {
+  if (!f.Open(path, host::File::Mode::kCreateTruncate) || !f.Write(bytes.data(), bytes.size()) ||
+      !f.Close()) {
     std::fprintf(stderr, "krf_make_samples: cannot write %s\n", path.c_str());
     return false;
   }
@@ -266,8 +283,8 @@ int WriteGameData(const std::string& dir) {
   // no image (mipsnap passes over it).
   std::vector<uint8_t> wad(mipsnap::kWadInfoSize), directory;
   auto add_lump = [&](const std::vector<uint8_t>& lump, uint8_t type, const std::string& name) {
-    snapback::AppendLumpInfo(static_cast<uint32_t>(wad.size()),
-                             static_cast<uint32_t>(lump.size()), type, name, &directory);
+    snapback::AppendLumpInfo(static_cast<uint32_t>(wad.size()), static_cast<uint32_t>(lump.size()),
+                             type, name, &directory);
     wad.insert(wad.end(), lump.begin(), lump.end());
   };
   for (const Image& img : {Brick(), Water(), Sign(), Checker()}) {
@@ -315,8 +332,7 @@ int Edit(const std::string& in, const std::string& out) {
   std::vector<uint8_t> palette(png.palette);
   palette.resize(768);
   std::vector<uint8_t> encoded;
-  if (!pngio::WriteIndexedPng(img.pixels.data(), img.width, img.height, palette.data(),
-                              &encoded)) {
+  if (!pngio::WriteIndexedPng(img.pixels.data(), img.width, img.height, palette.data(), &encoded)) {
     return 1;
   }
   return Save(out, encoded) ? 0 : 1;

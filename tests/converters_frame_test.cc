@@ -27,15 +27,23 @@ struct Tool {
 
 std::vector<Tool> Tools() {
   return {
-      {"PICSNAP", PICSNAP_BIN, {"a"}, ", picture: width 3, height 2", "a.pcx",
+      {"PICSNAP",
+       PICSNAP_BIN,
+       {"a"},
+       ", picture: width 3, height 2",
+       "a.pcx",
        ", picture: width 3, height 2 !! Could not create PCX file !"},
-      {"MIPSNAP", MIPSNAP_BIN, {"t.wad"},
+      {"MIPSNAP",
+       MIPSNAP_BIN,
+       {"t.wad"},
        "Converting all textures from 't.wad' into 'textures/*.pcx':\n"
        "   - pic..., picture: width 3, height 2\n",
        "textures/pic.pcx",
        "Converting all textures from 't.wad' into 'textures/*.pcx':\n"
        "   - pic..., picture: width 3, height 2 !! Could not create PCX file !\n"},
-      {"TEXSNAP", TEXSNAP_BIN, {},
+      {"TEXSNAP",
+       TEXSNAP_BIN,
+       {},
        "Converting all textures into 'textures/*.pcx':\n"
        "texture 'textures/w.pcx': width 3, height 2\n",
        "textures/w.pcx",
@@ -79,10 +87,12 @@ TEST(ConverterFrame, PaletteProblemsEndBeforeAnyInput) {
       e2e::ScratchDir dir;
       WriteInputs(dir);
       if (c.palette_size >= 0) {
-        e2e::WriteFile(dir / "palette.lmp", e2e::RandomBytes(static_cast<size_t>(c.palette_size), 3));
+        e2e::WriteFile(dir / "palette.lmp",
+                       e2e::RandomBytes(static_cast<size_t>(c.palette_size), 3));
       }
       const auto r = e2e::Run(tool.binary, tool.args, dir.path());
-      EXPECT_EQ(r.out, Banner(tool.name) + Fatal(tool.name, c.message)) << tool.name << ": " << c.what;
+      EXPECT_EQ(r.out, Banner(tool.name) + Fatal(tool.name, c.message))
+          << tool.name << ": " << c.what;
       EXPECT_EQ(r.exit_code, 1) << tool.name << ": " << c.what;
       EXPECT_FALSE(e2e::Exists(dir / tool.output)) << tool.name << ": " << c.what;
     }
@@ -147,7 +157,7 @@ TEST(ConverterFrame, ConsoleWriteErrorsEndWithStatus1AndTheFilesIntact) {
   const bool have_full = access("/dev/full", W_OK) == 0;
   struct Console {
     const char* what;
-    int error;  // the errno the report names
+    int error;                      // the errno the report names
     std::function<void()> prepare;  // sets up standard output in the child
   };
   int broken[2];
@@ -286,7 +296,7 @@ TEST(ConverterFrame, PcxNameThatIsAFifoOrADeviceIsNotCreated) {
 TEST(ConverterFrame, ExitStatusOfAFinishedRun) {
   struct Case {
     const char* what;
-    size_t tool;  // index into Tools()
+    size_t tool;                                         // index into Tools()
     std::function<void(const e2e::ScratchDir&)> change;  // to the good inputs
     std::string says;  // a line of the output that tells the status
     int exit_code;
@@ -349,7 +359,9 @@ TEST(ConverterFrame, ThousandsOfProgressLinesCostAHandfulOfWrites) {
     int exit_code;
   };
   const Case cases[] = {
-      {"mipsnap", MIPSNAP_BIN, {"many.wad"},
+      {"mipsnap",
+       MIPSNAP_BIN,
+       {"many.wad"},
        [](const e2e::ScratchDir& dir) {
          std::vector<Lump> lumps;
          for (int i = 0; i < kCount; ++i) {
@@ -358,7 +370,9 @@ TEST(ConverterFrame, ThousandsOfProgressLinesCostAHandfulOfWrites) {
          e2e::WriteFile(dir / "many.wad", Wad(lumps));
        },
        0},
-      {"texsnap", TEXSNAP_BIN, {},
+      {"texsnap",
+       TEXSNAP_BIN,
+       {},
        [](const e2e::ScratchDir& dir) {
          for (int i = 0; i < kCount; ++i) {
            e2e::WriteFile(dir / ("w" + std::to_string(i) + ".wal"), Bytes(4, 1));  // too short

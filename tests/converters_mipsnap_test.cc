@@ -34,17 +34,16 @@ TEST_F(Mipsnap, ConvertsPicturesAndTexturesSkipsTheRest) {
   Put32(&outside, 24, 41);  // the image would end one byte past the lump's mip data
   outside.resize(40 + 64);
   Bytes junk(64, 0xFF);
-  e2e::WriteFile(dir_ / "data.wad",
-                 Wad({{"*star", PicLump(5, 3, pic.pixels)},
-                      {"wall", MiptexLump(64, 64, wall.pixels)},
-                      {"odd", MiptexLump(3, 2, odd.pixels)},
-                      {"marked", marked},
-                      {"big", MiptexLump(1025, 64, Bytes(1025 * 64, 2))},
-                      {"junk", junk},
-                      {"tiny", Bytes{1, 2, 3, 4, 5}},
-                      {"outside", outside},
-                      {"a/b", PicLump(1, 1, {9})},
-                      {"sixteen_chars_xx", PicLump(1, 1, {8})}}));
+  e2e::WriteFile(dir_ / "data.wad", Wad({{"*star", PicLump(5, 3, pic.pixels)},
+                                         {"wall", MiptexLump(64, 64, wall.pixels)},
+                                         {"odd", MiptexLump(3, 2, odd.pixels)},
+                                         {"marked", marked},
+                                         {"big", MiptexLump(1025, 64, Bytes(1025 * 64, 2))},
+                                         {"junk", junk},
+                                         {"tiny", Bytes{1, 2, 3, 4, 5}},
+                                         {"outside", outside},
+                                         {"a/b", PicLump(1, 1, {9})},
+                                         {"sixteen_chars_xx", PicLump(1, 1, {8})}}));
   e2e::MakeDirs(dir_ / "textures");
   const auto r = Run({"data.wad"});
   EXPECT_EQ(r.out, Banner(kMip) + Announce("data.wad", "textures/") +
@@ -62,8 +61,8 @@ TEST_F(Mipsnap, ConvertsPicturesAndTexturesSkipsTheRest) {
   ExpectPcx(dir_ / "textures/~star.pcx", pic, palette_);
   ExpectPcx(dir_ / "textures/wall.pcx", wall, palette_);
   ExpectPcx(dir_ / "textures/odd.pcx", odd, palette_);
-  ExpectPcx(dir_ / "textures/marked.pcx", Image{4, 2, Bytes(marked.begin() + 8, marked.begin() + 16)},
-            palette_);
+  ExpectPcx(dir_ / "textures/marked.pcx",
+            Image{4, 2, Bytes(marked.begin() + 8, marked.begin() + 16)}, palette_);
   ExpectPcx(dir_ / "textures/a_b.pcx", Image{1, 1, {9}}, palette_);
   ExpectPcx(dir_ / "textures/sixteen_chars_xx.pcx", Image{1, 1, {8}}, palette_);
   for (const char* skipped : {"big", "junk", "tiny", "outside"}) {
@@ -88,9 +87,9 @@ TEST_F(Mipsnap, OutputPrefixAndEmptyDirectory) {
 }
 
 TEST_F(Mipsnap, MissingOutputDirectory) {
-  e2e::WriteFile(dir_ / "d.wad", Wad({{"p", PicLump(1, 1, {1})},
-                                      {"j", Bytes(40, 0xFF)},
-                                      {"t", MiptexLump(1, 1, {2})}}));
+  e2e::WriteFile(
+      dir_ / "d.wad",
+      Wad({{"p", PicLump(1, 1, {1})}, {"j", Bytes(40, 0xFF)}, {"t", MiptexLump(1, 1, {2})}}));
   const auto r = Run({"d.wad"});
   EXPECT_EQ(r.out, Banner(kMip) + Announce("d.wad", "textures/") +
                        "   - p..., picture: width 1, height 1 !! Could not create PCX file !\n"
@@ -109,7 +108,7 @@ TEST_F(Mipsnap, FatalErrors) {
   const size_t dir_offset = good[8] | (good[9] << 8);
   struct Case {
     const char* what;
-    Bytes wad;  // empty: no file
+    Bytes wad;          // empty: no file
     std::string lines;  // after the announcement
     std::string message;
   };
@@ -131,7 +130,8 @@ TEST_F(Mipsnap, FatalErrors) {
     e2e::MakeDirs(dir / "textures");
     if (!c.wad.empty()) e2e::WriteFile(dir / "x.wad", c.wad);
     const auto r = e2e::Run(MIPSNAP_BIN, {"x.wad"}, dir.path());
-    EXPECT_EQ(r.out, Banner(kMip) + Announce("x.wad", "textures/") + c.lines + Fatal(kMip, c.message))
+    EXPECT_EQ(r.out,
+              Banner(kMip) + Announce("x.wad", "textures/") + c.lines + Fatal(kMip, c.message))
         << c.what;
     EXPECT_EQ(r.exit_code, 1) << c.what;
   }

@@ -21,7 +21,7 @@ TEST_F(Picsnap, ConvertsBesideTheInput) {
     size_t trailing;  // bytes after the pixels, never converted
   };
   const Case cases[] = {
-      {"logo", 7, 5, 0}, {"art/logo", 3, 2, 13}, {"wide", 1024, 1, 0},
+      {"logo", 7, 5, 0},    {"art/logo", 3, 2, 13}, {"wide", 1024, 1, 0},
       {"tall", 1, 1024, 1}, {"*star", 65, 3, 0},
   };
   for (const Case& c : cases) {
@@ -30,8 +30,8 @@ TEST_F(Picsnap, ConvertsBesideTheInput) {
     lump.insert(lump.end(), c.trailing, 0xAB);
     e2e::WriteFile(dir_ / (c.arg + ".lmp"), lump);
     const auto r = Run({c.arg});
-    EXPECT_EQ(r.out, Banner(kPic) + ", picture: width " + std::to_string(c.width) +
-                         ", height " + std::to_string(c.height))
+    EXPECT_EQ(r.out, Banner(kPic) + ", picture: width " + std::to_string(c.width) + ", height " +
+                         std::to_string(c.height))
         << c.arg;
     EXPECT_EQ(r.exit_code, 0) << c.arg;
     ExpectPcx(dir_ / (c.arg + ".pcx"), img, palette_);  // '*' stays as given

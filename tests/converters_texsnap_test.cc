@@ -34,16 +34,18 @@ TEST_F(Texsnap, ConvertsEveryWalInNameOrder) {
   e2e::MakeDirs(dir_ / "folder.wal");
   e2e::MakeDirs(dir_ / "textures");
   const auto r = Run({});
-  EXPECT_EQ(r.out, Banner(kTex) + Announce("textures/") +
-                       "texture 'textures/*star.pcx': width 2, height 2\n"
-                       "texture 'textures/.pcx': width 1, height 1\n"
-                       "texture 'textures/b.pcx': width 64, height 64\n"
-                       "texture 'textures/cut.pcx': width 8, height 8, image outside the file, skipping !\n"
-                       "texture 'textures/huge.pcx': width 1100, height 2\n"
-                       "texture 'textures/short.pcx': file too short for a texture header, skipping !\n"
-                       "texture 'textures/Wall1.pcx': width 3, height 2\n"
-                       "texture 'textures/wide.pcx': width 65536, height 1, size not supported, skipping !\n"
-                       "texture 'textures/zero.pcx': width 0, height 4, size not supported, skipping !\n");
+  EXPECT_EQ(
+      r.out,
+      Banner(kTex) + Announce("textures/") +
+          "texture 'textures/*star.pcx': width 2, height 2\n"
+          "texture 'textures/.pcx': width 1, height 1\n"
+          "texture 'textures/b.pcx': width 64, height 64\n"
+          "texture 'textures/cut.pcx': width 8, height 8, image outside the file, skipping !\n"
+          "texture 'textures/huge.pcx': width 1100, height 2\n"
+          "texture 'textures/short.pcx': file too short for a texture header, skipping !\n"
+          "texture 'textures/Wall1.pcx': width 3, height 2\n"
+          "texture 'textures/wide.pcx': width 65536, height 1, size not supported, skipping !\n"
+          "texture 'textures/zero.pcx': width 0, height 4, size not supported, skipping !\n");
   EXPECT_EQ(r.exit_code, 2) << "four files skipped";
   ExpectPcx(dir_ / "textures/~star.pcx", star, palette_);
   ExpectPcx(dir_ / "textures/.pcx", dot, palette_);
@@ -61,7 +63,9 @@ TEST_F(Texsnap, OutputPrefix) {
     std::string dest;
   };
   const Case cases[] = {
-      {{}, "textures/"}, {{"out/"}, "out/textures/"}, {{"out", "ignored"}, "outtextures/"},
+      {{}, "textures/"},
+      {{"out/"}, "out/textures/"},
+      {{"out", "ignored"}, "outtextures/"},
   };
   const Image img = TestImage(3, 1, 8);
   for (const Case& c : cases) {
@@ -84,9 +88,10 @@ TEST_F(Texsnap, MissingOutputDirectory) {
   e2e::WriteFile(dir_ / "a.wal", WalFile(1, 1, {1}));
   e2e::WriteFile(dir_ / "b.wal", WalFile(1, 1, {2}));
   const auto r = Run({});
-  EXPECT_EQ(r.out, Banner(kTex) + Announce("textures/") +
-                       "texture 'textures/a.pcx': width 1, height 1\nCould not create PCX file !\n"
-                       "texture 'textures/b.pcx': width 1, height 1\nCould not create PCX file !\n");
+  EXPECT_EQ(r.out,
+            Banner(kTex) + Announce("textures/") +
+                "texture 'textures/a.pcx': width 1, height 1\nCould not create PCX file !\n"
+                "texture 'textures/b.pcx': width 1, height 1\nCould not create PCX file !\n");
   EXPECT_EQ(r.exit_code, 2);
 }
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <poll.h>
 
 namespace e2e {
 
@@ -31,7 +31,8 @@ ScratchDir::~ScratchDir() {
   // removable first.
   for (auto it = fs::recursive_directory_iterator(path_, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    if (!it->is_symlink()) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    if (!it->is_symlink())
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   }
   fs::remove_all(path_, ec);
 }
@@ -40,8 +41,8 @@ std::string ScratchDir::operator/(const std::string& relative) const {
   return path_ + "/" + relative;
 }
 
-pid_t Spawn(const std::string& binary, const std::vector<std::string>& args,
-            const std::string& cwd, int out_fd, int err_fd, const std::function<void()>& prepare) {
+pid_t Spawn(const std::string& binary, const std::vector<std::string>& args, const std::string& cwd,
+            int out_fd, int err_fd, const std::function<void()>& prepare) {
   std::vector<std::string> store = {binary};
   store.insert(store.end(), args.begin(), args.end());
   std::vector<char*> argv;

@@ -29,10 +29,10 @@ class ScratchDir {
 };
 
 struct RunResult {
-  int exit_code = -1;  // the exit status, or 128 + signal number
-  std::string out;     // everything written to standard output
-  std::string err;     // everything written to standard error
-  long max_rss_kb = 0; // the run's peak resident memory
+  int exit_code = -1;      // the exit status, or 128 + signal number
+  std::string out;         // everything written to standard output
+  std::string err;         // everything written to standard error
+  long max_rss_kb = 0;     // the run's peak resident memory
   double cpu_seconds = 0;  // the run's user and system time
 };
 
@@ -44,9 +44,8 @@ inline constexpr unsigned kRunDeadlineSeconds = 120;
 // never a terminal), standard output to `out_fd` and errors to `err_fd`
 // (/dev/null for -1). `prepare`, when given, runs in the child just before
 // the program starts. Returns the child's pid.
-pid_t Spawn(const std::string& binary, const std::vector<std::string>& args,
-            const std::string& cwd, int out_fd, int err_fd,
-            const std::function<void()>& prepare = {});
+pid_t Spawn(const std::string& binary, const std::vector<std::string>& args, const std::string& cwd,
+            int out_fd, int err_fd, const std::function<void()>& prepare = {});
 
 // Runs `binary` with `args` in the working directory `cwd`, standard input
 // from /dev/null (so never a terminal), and waits for it. `prepare` as for

@@ -16,7 +16,7 @@ struct FailingWrite {
   std::string tool;
   std::string binary;
   std::vector<std::string> args;
-  std::string input;      // the file the case writes
+  std::string input;  // the file the case writes
   Bytes input_bytes;
   std::string pcx;        // the PCX file the tool writes
   std::string announced;  // what the tool prints before the write fails
@@ -26,13 +26,27 @@ TEST(ReliabilityConverters, FailingPcxWriteIsFatal) {
   const Image pic = TestImage(200, 150, 1);  // large enough for several buffer flushes
   const Image tex = TestImage(64, 40, 2);
   const std::vector<FailingWrite> cases = {
-      {"PICSNAP", PICSNAP_BIN, {"pic"}, "pic.lmp", PicLump(pic.width, pic.height, pic.pixels),
-       "pic.pcx", Banner("PICSNAP") + ", picture: width 200, height 150"},
-      {"MIPSNAP", MIPSNAP_BIN, {"g.wad"}, "g.wad", Wad({{"pic1", PicLump(64, 40, tex.pixels)}}),
+      {"PICSNAP",
+       PICSNAP_BIN,
+       {"pic"},
+       "pic.lmp",
+       PicLump(pic.width, pic.height, pic.pixels),
+       "pic.pcx",
+       Banner("PICSNAP") + ", picture: width 200, height 150"},
+      {"MIPSNAP",
+       MIPSNAP_BIN,
+       {"g.wad"},
+       "g.wad",
+       Wad({{"pic1", PicLump(64, 40, tex.pixels)}}),
        "textures/pic1.pcx",
        Banner("MIPSNAP") + "Converting all textures from 'g.wad' into 'textures/*.pcx':\n" +
            "   - pic1..., picture: width 64, height 40"},
-      {"TEXSNAP", TEXSNAP_BIN, {}, "t.wal", WalFile(200, 150, pic.pixels), "textures/t.pcx",
+      {"TEXSNAP",
+       TEXSNAP_BIN,
+       {},
+       "t.wal",
+       WalFile(200, 150, pic.pixels),
+       "textures/t.pcx",
        Banner("TEXSNAP") + "Converting all textures into 'textures/*.pcx':\n" +
            "texture 'textures/t.pcx': width 200, height 150\n"},
   };
@@ -48,8 +62,8 @@ TEST(ReliabilityConverters, FailingPcxWriteIsFatal) {
     ASSERT_GT(size, 128u + 769u) << c.tool;
     // In the header, in the first and last scan lines, on the marker, in
     // the palette, one byte short.
-    for (const size_t limit : {size_t{0}, size_t{100}, size_t{129}, size / 2, size - 769,
-                               size - 768, size - 1}) {
+    for (const size_t limit :
+         {size_t{0}, size_t{100}, size_t{129}, size / 2, size - 769, size - 768, size - 1}) {
       SCOPED_TRACE(c.tool + " with a limit of " + std::to_string(limit) + " of " +
                    std::to_string(size) + " bytes");
       std::filesystem::remove(dir / c.pcx);

@@ -4,12 +4,11 @@
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
@@ -67,7 +66,8 @@ inline e2e::RunResult RunLimited(const std::string& binary, const std::vector<st
   close(out_pipe[1]);
   char buf[65536];
   ssize_t n;
-  while ((n = read(out_pipe[0], buf, sizeof buf)) > 0) result.out.append(buf, static_cast<size_t>(n));
+  while ((n = read(out_pipe[0], buf, sizeof buf)) > 0)
+    result.out.append(buf, static_cast<size_t>(n));
   close(out_pipe[0]);
   int status = 0;
   waitpid(pid, &status, 0);

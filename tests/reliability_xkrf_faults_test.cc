@@ -90,8 +90,8 @@ class ReliabilityFailingWrites : public ::testing::Test {
       const e2e::RunResult r = RunLimited(XKRF_BIN, sweep.args, cwd, limit);
       if (r.exit_code == 0) {
         EXPECT_GT(failed, 0) << "not even the smallest limit stopped the run";
-        EXPECT_TRUE(wrong.empty()) << sweep.what << ", failed under " << failed << " limits:"
-                                   << wrong;
+        EXPECT_TRUE(wrong.empty())
+            << sweep.what << ", failed under " << failed << " limits:" << wrong;
         return ReadableLiveContents(Archive());
       }
       ++failed;
@@ -140,8 +140,8 @@ TEST_F(ReliabilityFailingWrites, FailedAddIntoFreeSpaceKeepsEveryEntry) {
   original_.insert(original_.begin() + parsed.dir_ofs, kFree, 0);
   xkrf_test::PutLe32(&original_, kDirOfsField, parsed.dir_ofs + static_cast<int32_t>(kFree));
   // The limits step through the free space, where the writes are cut.
-  const Sweep sweep = {"adding into free space", {"../data", "*.bin"},
-                       static_cast<rlim_t>(parsed.dir_ofs)};
+  const Sweep sweep = {
+      "adding into free space", {"../data", "*.bin"}, static_cast<rlim_t>(parsed.dir_ofs)};
   const std::optional<Contents> after =
       SweepLimits(sweep, dir_ / "new", [&] { return EveryEntryKept(); });
   ASSERT_TRUE(after);

@@ -32,8 +32,8 @@ struct Hostile {
   std::vector<Crafted> entries;
   std::function<void(Bytes*)> damage;  // applied to the built archive
   int ext_status;
-  std::string ext_says;   // a line extracting prints ("" when any wording will do)
-  std::string damaged;    // the name -test must report as damaged
+  std::string ext_says;      // a line extracting prints ("" when any wording will do)
+  std::string damaged;       // the name -test must report as damaged
   std::string written = "";  // a file extracting must leave in the working folder
 };
 
@@ -123,39 +123,98 @@ const Bytes kRuns = {0xC5, 'a'};  // five a's
 TEST(ReliabilityHostile, DamagedBlocksAndSizesEndInAnOrderlyWay) {
   ScratchDir dir;
   RunCases(dir, {
-      {"block outside the file", {Plain("a.bin")}, Set(0, xkrf_test::kOfsField, 1000000), 1,
-       Fatal("a.bin"), "a.bin"},
-      {"negative offset", {Plain("a.bin")}, Set(0, xkrf_test::kOfsField, -5), 1, Fatal("a.bin"),
-       "a.bin"},
-      {"block one byte past the end", {Plain("a.bin")},
-       [](Bytes* f) { PatchEntry(f, 0, xkrf_test::kSizeField, static_cast<int32_t>(f->size()) - 23); },
-       1, Fatal("a.bin"), "a.bin"},
-      {"block over the header", {Plain("a.bin")},
-       [](Bytes* f) {
-         PatchEntry(f, 0, xkrf_test::kOfsField, 0);
-         PatchEntry(f, 0, xkrf_test::kSizeField, 24);
-         PatchEntry(f, 0, xkrf_test::kRawLenField, 24);
-       },
-       0, "extracting a.bin...\n", "a.bin"},
-      {"blocks overlapping", {Plain("a.bin", "abcdef"), Plain("b.bin", "ghijkl")},
-       Set(1, xkrf_test::kOfsField, 26), 0, "extracting b.bin...\n", "b.bin"},
-      {"Size 0", {Plain("a.bin")}, Set(0, xkrf_test::kSizeField, 0), 1, Fatal("a.bin"), "a.bin"},
-      {"Size negative", {Plain("a.bin")}, Set(0, xkrf_test::kSizeField, -1), 1, Fatal("a.bin"),
-       "a.bin"},
-      {"RawLen 0, stored", {Plain("a.bin")}, Set(0, xkrf_test::kRawLenField, 0), 1,
-       Fatal("a.bin"), "a.bin"},
-      {"RawLen negative, stored", {Plain("a.bin")}, Set(0, xkrf_test::kRawLenField, -3), 1,
-       Fatal("a.bin"), "a.bin"},
-      {"RawLen beyond the stored bytes", {Plain("a.bin")}, Set(0, xkrf_test::kRawLenField, 50),
-       1, Fatal("a.bin"), "a.bin"},
-      {"RawLen 0, RLE", {Packed("a.bin", kRuns, 0)}, nullptr, 1, Mismatch("a.bin", 5, 0), "a.bin"},
-      {"RawLen negative, RLE", {Packed("a.bin", kRuns, 5)}, Set(0, xkrf_test::kRawLenField, -3),
-       1, Mismatch("a.bin", 5, -3), "a.bin"},
-      {"RLE ending in a count byte", {Packed("a.bin", {'a', 'b', 0xC5}, 3)}, nullptr, 1,
-       Mismatch("a.bin", 2, 3), "a.bin"},
-      {"RLE decoding to another length", {Packed("a.bin", kRuns, 4)}, nullptr, 1,
-       Mismatch("a.bin", 5, 4), "a.bin"},
-  });
+                    {"block outside the file",
+                     {Plain("a.bin")},
+                     Set(0, xkrf_test::kOfsField, 1000000),
+                     1,
+                     Fatal("a.bin"),
+                     "a.bin"},
+                    {"negative offset",
+                     {Plain("a.bin")},
+                     Set(0, xkrf_test::kOfsField, -5),
+                     1,
+                     Fatal("a.bin"),
+                     "a.bin"},
+                    {"block one byte past the end",
+                     {Plain("a.bin")},
+                     [](Bytes* f) {
+                       PatchEntry(f, 0, xkrf_test::kSizeField,
+                                  static_cast<int32_t>(f->size()) - 23);
+                     },
+                     1,
+                     Fatal("a.bin"),
+                     "a.bin"},
+                    {"block over the header",
+                     {Plain("a.bin")},
+                     [](Bytes* f) {
+                       PatchEntry(f, 0, xkrf_test::kOfsField, 0);
+                       PatchEntry(f, 0, xkrf_test::kSizeField, 24);
+                       PatchEntry(f, 0, xkrf_test::kRawLenField, 24);
+                     },
+                     0,
+                     "extracting a.bin...\n",
+                     "a.bin"},
+                    {"blocks overlapping",
+                     {Plain("a.bin", "abcdef"), Plain("b.bin", "ghijkl")},
+                     Set(1, xkrf_test::kOfsField, 26),
+                     0,
+                     "extracting b.bin...\n",
+                     "b.bin"},
+                    {"Size 0",
+                     {Plain("a.bin")},
+                     Set(0, xkrf_test::kSizeField, 0),
+                     1,
+                     Fatal("a.bin"),
+                     "a.bin"},
+                    {"Size negative",
+                     {Plain("a.bin")},
+                     Set(0, xkrf_test::kSizeField, -1),
+                     1,
+                     Fatal("a.bin"),
+                     "a.bin"},
+                    {"RawLen 0, stored",
+                     {Plain("a.bin")},
+                     Set(0, xkrf_test::kRawLenField, 0),
+                     1,
+                     Fatal("a.bin"),
+                     "a.bin"},
+                    {"RawLen negative, stored",
+                     {Plain("a.bin")},
+                     Set(0, xkrf_test::kRawLenField, -3),
+                     1,
+                     Fatal("a.bin"),
+                     "a.bin"},
+                    {"RawLen beyond the stored bytes",
+                     {Plain("a.bin")},
+                     Set(0, xkrf_test::kRawLenField, 50),
+                     1,
+                     Fatal("a.bin"),
+                     "a.bin"},
+                    {"RawLen 0, RLE",
+                     {Packed("a.bin", kRuns, 0)},
+                     nullptr,
+                     1,
+                     Mismatch("a.bin", 5, 0),
+                     "a.bin"},
+                    {"RawLen negative, RLE",
+                     {Packed("a.bin", kRuns, 5)},
+                     Set(0, xkrf_test::kRawLenField, -3),
+                     1,
+                     Mismatch("a.bin", 5, -3),
+                     "a.bin"},
+                    {"RLE ending in a count byte",
+                     {Packed("a.bin", {'a', 'b', 0xC5}, 3)},
+                     nullptr,
+                     1,
+                     Mismatch("a.bin", 2, 3),
+                     "a.bin"},
+                    {"RLE decoding to another length",
+                     {Packed("a.bin", kRuns, 4)},
+                     nullptr,
+                     1,
+                     Mismatch("a.bin", 5, 4),
+                     "a.bin"},
+                });
 }
 
 // Names that lead elsewhere than where they say: skipped (a '..' level, no
@@ -164,19 +223,46 @@ TEST(ReliabilityHostile, DamagedBlocksAndSizesEndInAnOrderlyWay) {
 TEST(ReliabilityHostile, MisleadingNamesAreSkippedOrReRootedAndReported) {
   ScratchDir dir;
   RunCases(dir, {
-      {"'..' level", {Plain("..\\evil.bin")}, nullptr, 2, Unsafe("..\\evil.bin"),
-       "..\\evil.bin"},
-      {"'..' below a folder", {Plain("a\\..\\..\\evil.bin")}, nullptr, 2,
-       Unsafe("a\\..\\..\\evil.bin"), "a\\..\\..\\evil.bin"},
-      {"leading backslash", {Plain("\\root.bin")}, nullptr, 0, "extracting \\root.bin...\n",
-       "\\root.bin", "root.bin"},
-      {"drive prefix", {Plain("c:\\drive.bin")}, nullptr, 0, "extracting c:\\drive.bin...\n",
-       "c:\\drive.bin", "drive.bin"},
-      {"drive letter alone", {Plain("c:drive.bin")}, nullptr, 0, "extracting c:drive.bin...\n",
-       "c:drive.bin", "drive.bin"},
-      {"name without zero byte", {Plain(std::string(64, 'n'))}, nullptr, 2,
-       "skipping entry 0: name without terminating zero !\n", std::string(64, 'n')},
-  });
+                    {"'..' level",
+                     {Plain("..\\evil.bin")},
+                     nullptr,
+                     2,
+                     Unsafe("..\\evil.bin"),
+                     "..\\evil.bin"},
+                    {"'..' below a folder",
+                     {Plain("a\\..\\..\\evil.bin")},
+                     nullptr,
+                     2,
+                     Unsafe("a\\..\\..\\evil.bin"),
+                     "a\\..\\..\\evil.bin"},
+                    {"leading backslash",
+                     {Plain("\\root.bin")},
+                     nullptr,
+                     0,
+                     "extracting \\root.bin...\n",
+                     "\\root.bin",
+                     "root.bin"},
+                    {"drive prefix",
+                     {Plain("c:\\drive.bin")},
+                     nullptr,
+                     0,
+                     "extracting c:\\drive.bin...\n",
+                     "c:\\drive.bin",
+                     "drive.bin"},
+                    {"drive letter alone",
+                     {Plain("c:drive.bin")},
+                     nullptr,
+                     0,
+                     "extracting c:drive.bin...\n",
+                     "c:drive.bin",
+                     "drive.bin"},
+                    {"name without zero byte",
+                     {Plain(std::string(64, 'n'))},
+                     nullptr,
+                     2,
+                     "skipping entry 0: name without terminating zero !\n",
+                     std::string(64, 'n')},
+                });
 }
 
 // The archive separator is the backslash, but a '/' in a stored name is a
@@ -185,14 +271,24 @@ TEST(ReliabilityHostile, MisleadingNamesAreSkippedOrReRootedAndReported) {
 TEST(ReliabilityHostile, NamesWithSlashesStayInTheWorkingFolder) {
   ScratchDir dir;
   const std::string rooted = Rooted(dir);
-  RunCases(dir, {
-      {"'/' climbing out", {Plain("./../up.bin")}, nullptr, kEitherStatus, "", "./../up.bin"},
-      {"'/' climbing out of a folder", {Plain("sub\\x.bin"), Plain("sub/../../up.bin")}, nullptr,
-       kEitherStatus, "", "sub/../../up.bin"},
-      {"'/' and '\\' mixed", {Plain("./..\\up.bin")}, nullptr, kEitherStatus, "",
-       "./..\\up.bin"},
-      {"root path with '/'", {Plain(rooted)}, nullptr, 0, "", rooted},
-  });
+  RunCases(
+      dir,
+      {
+          {"'/' climbing out", {Plain("./../up.bin")}, nullptr, kEitherStatus, "", "./../up.bin"},
+          {"'/' climbing out of a folder",
+           {Plain("sub\\x.bin"), Plain("sub/../../up.bin")},
+           nullptr,
+           kEitherStatus,
+           "",
+           "sub/../../up.bin"},
+          {"'/' and '\\' mixed",
+           {Plain("./..\\up.bin")},
+           nullptr,
+           kEitherStatus,
+           "",
+           "./..\\up.bin"},
+          {"root path with '/'", {Plain(rooted)}, nullptr, 0, "", rooted},
+      });
 }
 
 }  // namespace

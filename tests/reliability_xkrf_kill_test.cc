@@ -99,7 +99,7 @@ struct TracedRun {
   bool traced = false;    // false: ptrace is not allowed here
   bool finished = false;  // the run ended by itself (before `stop_at`)
   int exit_code = -1;
-  int64_t changes = 0;    // system calls that change files, up to the kill
+  int64_t changes = 0;  // system calls that change files, up to the kill
   // Writes of the archive's header, and whether each came right after and
   // right before an fdatasync of the archive: kill -9 keeps the page cache,
   // so only this order shows that a power cut would find what the header
@@ -118,8 +118,7 @@ bool IsArchiveFd(pid_t pid, uint64_t fd) {
 
 // Runs xkrf under ptrace and kills it on entry to its `stop_at`-th system
 // call that changes a file, before that call runs; stop_at 0 lets it finish.
-TracedRun RunTraced(const std::vector<std::string>& args, const std::string& cwd,
-                    int64_t stop_at) {
+TracedRun RunTraced(const std::vector<std::string>& args, const std::string& cwd, int64_t stop_at) {
   TracedRun run;
   const pid_t pid = Start(args, cwd, true);
   int status = 0;
@@ -212,8 +211,8 @@ int StateReached(const Contents& before, const std::vector<Change>& changes, con
     const auto now = live.find(c.name);
     const auto old = before.find(c.name);
     const bool is_new = c.removed ? now == live.end() : now != live.end() && now->second == c.after;
-    const bool is_old = old == before.end() ? now == live.end()
-                                            : now != live.end() && now->second == old->second;
+    const bool is_old =
+        old == before.end() ? now == live.end() : now != live.end() && now->second == old->second;
     if (is_new && !gap) {
       ++applied;
     } else if (is_old) {
@@ -316,12 +315,12 @@ class ReliabilityKill : public ::testing::Test {
   // moved aside, the data written over it, the directory rewritten, and the
   // archive compacted.
   Scenario AddWithReplacements() {
-    Scenario s{"add with replacements", "work/in", {"../data", "*.bin", "-subs"}, base_contents_,
-               {}};
+    Scenario s{
+        "add with replacements", "work/in", {"../data", "*.bin", "-subs"}, base_contents_, {}};
     for (int i = 0; i < 120; ++i) {
       const std::string name = (i % 10 == 9 ? "sub/n" : "n") + std::to_string(1000 + i) + ".bin";
-      e2e::WriteFile(dir_ / (s.cwd + "/" + name), Sample(300 + 211 * static_cast<size_t>(i % 37),
-                                                  500 + i, i % 4 != 0));
+      e2e::WriteFile(dir_ / (s.cwd + "/" + name),
+                     Sample(300 + 211 * static_cast<size_t>(i % 37), 500 + i, i % 4 != 0));
     }
     for (int i = 0; i < 16; ++i) {
       const int target = i * 5 / 2;
@@ -338,9 +337,7 @@ class ReliabilityKill : public ::testing::Test {
 
   // Deleting 10 entries: the directory is rewritten with the flags, then
   // the archive is compacted through xkrf1308.$$$ renamed over it.
-  Scenario Delete() {
-    return {"delete", "work", {"data", "e1*.bin", "-del"}, base_contents_, {}};
-  }
+  Scenario Delete() { return {"delete", "work", {"data", "e1*.bin", "-del"}, base_contents_, {}}; }
 
   // Adding 60 new files stored as they are: no compaction, but the
   // directory moves aside and back.
@@ -379,8 +376,8 @@ class ReliabilityKill : public ::testing::Test {
       }
     }
     std::string why;
-    ASSERT_EQ(StateReached(s->before, s->changes, after, &why),
-              static_cast<int>(s->changes.size())) << why;
+    ASSERT_EQ(StateReached(s->before, s->changes, after, &why), static_cast<int>(s->changes.size()))
+        << why;
 
     RestoreArchive();
     const TracedRun traced = RunTraced(s->args, dir_ / s->cwd, 0);
@@ -493,8 +490,8 @@ TEST_F(ReliabilityKill, KilledRunsLeaveTheOldOrAReachedState) {
       RestoreArchive();
       const TracedRun run = RunTraced(s.args, dir_ / s.cwd, stop);
       ASSERT_FALSE(run.finished) << s.what << ": the run ended before system call " << stop;
-      CheckAfterKill(s, "killed on entry to changing system call " + std::to_string(stop) +
-                            " of " + std::to_string(s.syscalls));
+      CheckAfterKill(s, "killed on entry to changing system call " + std::to_string(stop) + " of " +
+                            std::to_string(s.syscalls));
       if (HasFatalFailure()) return;
       ++exact;
     }

@@ -12,7 +12,8 @@ class Cli : public SnapbackTest {
  protected:
   // An 8-bit PCX of `w` x `h` with the test palette, written by picsnap.
   void MakePcx(const std::string& name, int w, int h) {
-    e2e::WriteFile(dir_ / (name + ".lmp"), convtest::PicLump(w, h, convtest::TestImage(w, h, 1).pixels));
+    e2e::WriteFile(dir_ / (name + ".lmp"),
+                   convtest::PicLump(w, h, convtest::TestImage(w, h, 1).pixels));
     ASSERT_EQ(Tool(PICSNAP_BIN, {name}).exit_code, 0);
   }
 };
@@ -27,17 +28,18 @@ TEST_F(Cli, SkipsEndWithStatusTwoAndTheirReasons) {
     std::string reason;  // expected in the skip message
   };
   const Case cases[] = {
-      {{"wad", "a.wad", "ok.pcx", "odd.pcx"}, "odd.pcx: skipped: a texture's sides must be multiples of 8"},
+      {{"wad", "a.wad", "ok.pcx", "odd.pcx"},
+       "odd.pcx: skipped: a texture's sides must be multiples of 8"},
       {{"wad", "b.wad", "ok.pcx", "name_of_sixteen_.pcx"}, "longer than 15 characters"},
       {{"wad", "c.wad", "ok.pcx", "ok.pcx"}, "the lump name 'ok' is taken already"},
-      {{"wal", "-o", "w", "ok.pcx", "missing.pcx"}, "missing.pcx: skipped: No such file or directory"},
+      {{"wal", "-o", "w", "ok.pcx", "missing.pcx"},
+       "missing.pcx: skipped: No such file or directory"},
       {{"lmp", "-o", "l", "junk.png", "ok.pcx"}, "junk.png: skipped: "},
   };
   for (const Case& c : cases) {
     const auto r = Tool(SNAPBACK_BIN, c.args);
     EXPECT_EQ(r.exit_code, 2) << c.args[1];
-    EXPECT_NE(r.err.find(c.reason), std::string::npos)
-        << c.args[1] << ": " << r.err;
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << c.args[1] << ": " << r.err;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << "one line per file written";
   }
   EXPECT_EQ(ReadWad(e2e::ReadFile(dir_ / "a.wad")).size(), 1u);
@@ -63,7 +65,7 @@ TEST_F(Cli, FatalErrorsEndWithStatusOne) {
   const std::vector<std::vector<std::string>> cases = {
       {"lmp", "-p", "short.lmp", "ok.pcx"},  // a palette shorter than 768 bytes
       {"lmp", "-p", "none.lmp", "ok.pcx"},
-      {"lmp", "-p", "fifo.lmp", "ok.pcx"},   // refused at once, never waited on
+      {"lmp", "-p", "fifo.lmp", "ok.pcx"},  // refused at once, never waited on
       {"wad", "no/such/dir/x.wad", "ok.pcx"},
       {"lmp", "--dither=1", "ok.pcx"},
       {"bmp", "ok.pcx"},
@@ -90,7 +92,9 @@ TEST_F(Cli, HelpAndVersionAnswerOnStandardOutput) {
 }
 
 TEST_F(Cli, OutputFolderIsCreatedAndNamesKeptAsTheyAre) {
-  e2e::WriteFile(dir_ / "gfx.wad", convtest::Wad({{"*water", convtest::MiptexLump(8, 8, convtest::TestImage(8, 8, 5).pixels)}}));
+  e2e::WriteFile(
+      dir_ / "gfx.wad",
+      convtest::Wad({{"*water", convtest::MiptexLump(8, 8, convtest::TestImage(8, 8, 5).pixels)}}));
   e2e::MakeDirs(dir_ / "textures");
   ASSERT_EQ(Tool(MIPSNAP_BIN, {"gfx.wad"}).exit_code, 0);
   const auto r = Tool(SNAPBACK_BIN, {"wal", "textures/~water.pcx", "-o", "deep/er/"});

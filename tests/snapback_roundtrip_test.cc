@@ -69,8 +69,9 @@ TEST_F(RoundTrip, WalTexturesComeBackAndConvertOutTheSame) {
       EXPECT_EQ(Le32(wal, 32), static_cast<uint32_t>(full.width));
       EXPECT_EQ(Le32(wal, 36), static_cast<uint32_t>(full.height));
       EXPECT_EQ(Le32(wal, 40), 100u);
-      EXPECT_TRUE(std::all_of(wal.begin() + 56, wal.begin() + 100, [](uint8_t b) { return b == 0; }))
-          << "animation name, flags, contents, value";
+      EXPECT_TRUE(std::all_of(wal.begin() + 56, wal.begin() + 100, [](uint8_t b) {
+        return b == 0;
+      })) << "animation name, flags, contents, value";
       const size_t n = full.pixels.size();
       EXPECT_EQ(wal.size(), 100 + n + n / 4 + n / 16 + n / 64);
       ExpectLevels(wal, 0, 40, full, palette_);
@@ -98,9 +99,9 @@ TEST_F(RoundTrip, WadLumpsComeBackWithTheirNames) {
     std::vector<std::string> args = {"wad", "new.wad", "-q"};
     for (const Tex& t : textures) {
       fulls.push_back(TestImage(t.width, t.height, 4));
-      lumps.push_back({t.name, convtest::MiptexLump(static_cast<uint32_t>(t.width),
-                                                    static_cast<uint32_t>(t.height),
-                                                    fulls.back().pixels)});
+      lumps.push_back(
+          {t.name, convtest::MiptexLump(static_cast<uint32_t>(t.width),
+                                        static_cast<uint32_t>(t.height), fulls.back().pixels)});
       std::string file = t.name;
       std::replace(file.begin(), file.end(), '*', '~');
       args.push_back("out/textures/" + file + "." + format);
@@ -137,12 +138,13 @@ TEST_F(RoundTrip, WadLumpsComeBackWithTheirNames) {
 
 TEST_F(RoundTrip, WadPicturesComeBackByteForByte) {
   const Image a = TestImage(1, 1, 2), b = TestImage(1024, 3, 2);
-  e2e::WriteFile(dir_ / "gfx.wad", convtest::Wad({{"conback", convtest::PicLump(1, 1, a.pixels)},
-                                                   {"ranking", convtest::PicLump(1024, 3, b.pixels)}}));
+  e2e::WriteFile(dir_ / "gfx.wad",
+                 convtest::Wad({{"conback", convtest::PicLump(1, 1, a.pixels)},
+                                {"ranking", convtest::PicLump(1024, 3, b.pixels)}}));
   e2e::MakeDirs(dir_ / "textures");
   ASSERT_EQ(Tool(MIPSNAP_BIN, {"gfx.wad", "-png"}).exit_code, 0);
-  const auto r = Tool(SNAPBACK_BIN, {"wad", "--pic", "pics.wad", "textures/conback.png",
-                                     "textures/ranking.png"});
+  const auto r = Tool(SNAPBACK_BIN,
+                      {"wad", "--pic", "pics.wad", "textures/conback.png", "textures/ranking.png"});
   ASSERT_EQ(r.exit_code, 0) << r.err;
   const std::vector<WadLump> got = ReadWad(e2e::ReadFile(dir_ / "pics.wad"));
   ASSERT_EQ(got.size(), 2u);

@@ -51,10 +51,11 @@ inline Bytes MipLevel(const Image& full, const Bytes& palette, int k) {
         for (int dx = 0; dx < side; ++dx)
           for (int c = 0; c < 3; ++c)
             sum[c] += palette[3 * full.pixels[static_cast<size_t>((y * side + dy) * full.width +
-                                                                  x * side + dx)] + c];
+                                                                  x * side + dx)] +
+                              c];
       const unsigned n = static_cast<unsigned>(side * side);
-      out.push_back(Nearest(palette, (sum[0] + n / 2) / n, (sum[1] + n / 2) / n,
-                            (sum[2] + n / 2) / n));
+      out.push_back(
+          Nearest(palette, (sum[0] + n / 2) / n, (sum[1] + n / 2) / n, (sum[2] + n / 2) / n));
     }
   }
   return out;

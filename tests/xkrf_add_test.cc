@@ -245,9 +245,8 @@ TEST(XkrfAdd, SkipsWhatItCannotStoreAndSaysWhy) {
           "skipping 'a.bin': stored under the same name as 'A.BIN' !\n" +
           "skipping 'data.krf': it is the archive itself !\n" +
           "skipping 'empty.bin': empty file !\n" + Adding(name63) + "skipping '" + name64 +
-          "': stored name longer than 63 characters !\n" +
-          "Entering sub-directory 'sub'...\n" + Adding("s.txt") +
-          "Leaving sub-directory 'sub'...\n" +
+          "': stored name longer than 63 characters !\n" + "Entering sub-directory 'sub'...\n" +
+          Adding("s.txt") + "Leaving sub-directory 'sub'...\n" +
           "skipping 'sub\\s.txt': stored under the same name as 'sub/s.txt' !\n" + Finish(3));
   ASSERT_TRUE(IsFinishedArchive(dir / "data.krf"));
   const Archive archive = LoadArchive(dir / "data.krf");
@@ -318,8 +317,7 @@ TEST(XkrfAdd, LimitAppliesToTheStoredSize) {
 
     ExpectTranscript(Xkrf({"data", "zeros.bin", c.method}, dir.path()), c.exit_code,
                      Summary(c.method.substr(1) + ", ", "data.krf", "zeros.bin") + Contains(1) +
-                         c.text +
-                         Finish(c.exit_code == 0 ? 1 : 0));
+                         c.text + Finish(c.exit_code == 0 ? 1 : 0));
     // Runs of 63 zeros, two bytes each, and the rest.
     const int64_t encoded = kZeros / 63 * 2 + (kZeros % 63 > 1 ? 2 : kZeros % 63);
     const int64_t entries = c.exit_code == 0 ? 2 : 1;

@@ -101,8 +101,12 @@ TEST(XkrfCommandLine, OnlyAddingCreatesAnArchive) {
       {kFifo, {"data", "-test"}, "test, ", "", not_regular + kClosing, 1},
       {kFifo, {"data", "*.*", "-ext"}, "ext, ", "*.*", not_regular + kClosing, 1},
       {kFifo, {"data", "*.bin"}, "", "*.bin", not_regular + kClosing, 1},
-      {kFolder, {"data", "-list"}, "list, ", "",
-       "Couldn't open 'data.krf': Is a directory !\n" + std::string(kClosing), 1},
+      {kFolder,
+       {"data", "-list"},
+       "list, ",
+       "",
+       "Couldn't open 'data.krf': Is a directory !\n" + std::string(kClosing),
+       1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.echo + c.mask + " on " + std::to_string(c.stand));
@@ -119,9 +123,9 @@ TEST(XkrfCommandLine, OnlyAddingCreatesAnArchive) {
     if (c.stand == kNothing && c.exit_code == 0) {
       EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), kEmptyArchive);
     }
-    const std::vector<std::string> left =
-        c.stand == kNothing && c.exit_code != 0 ? std::vector<std::string>{}
-                                                : std::vector<std::string>{"data.krf"};
+    const std::vector<std::string> left = c.stand == kNothing && c.exit_code != 0
+                                              ? std::vector<std::string>{}
+                                              : std::vector<std::string>{"data.krf"};
     EXPECT_EQ(DirNames(dir.path()), left);
     EXPECT_FALSE(e2e::Exists(dir / "nowhere"));
   }
@@ -171,9 +175,9 @@ TEST(XkrfCommandLine, LaterSwitchOfAGroupWins) {
     ScratchDir dir;
     e2e::WriteFile(dir / "a.bin", runny);
     e2e::WriteFile(dir / "data.krf", kEmptyArchive);
-    ExpectTranscript(Xkrf(c.args, dir.path()), 0,
-                     Summary(c.echo, "data.krf", "*.bin") + Contains(0) + c.action_text +
-                         Finish(c.progressed));
+    ExpectTranscript(
+        Xkrf(c.args, dir.path()), 0,
+        Summary(c.echo, "data.krf", "*.bin") + Contains(0) + c.action_text + Finish(c.progressed));
     const Archive archive = LoadArchive(dir / "data.krf");
     if (c.type == 0) {
       EXPECT_TRUE(archive.entries.empty());

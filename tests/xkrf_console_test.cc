@@ -127,8 +127,8 @@ TEST(XkrfConsole, ProgressReachesAPipeWhileTheRunIsBusy) {
 
   int out[2];
   ASSERT_EQ(pipe(out), 0);
-  const pid_t pid = e2e::Spawn(XKRF_BIN, {"data", "a.bin"}, dir.path(), out[1], -1,
-                               [&] { close(out[0]); });
+  const pid_t pid =
+      e2e::Spawn(XKRF_BIN, {"data", "a.bin"}, dir.path(), out[1], -1, [&] { close(out[0]); });
   close(out[1]);
   std::string got;
   EXPECT_TRUE(AwaitText(out[0], "waiting for another run", &got, 20)) << got;

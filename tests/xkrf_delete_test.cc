@@ -144,7 +144,15 @@ TEST(XkrfDelete, RewriteGoesThroughTheArchivesDirectory) {
 // compacted archive keeps the old one's permission bits and owner, and an
 // archive reached through a symbolic link is replaced where the link leads.
 TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
-  enum Plant { kNothing, kLinkOut, kLinkNowhere, kHardLinkToArchive, kHardLinkOut, kFifo, kLeftover };
+  enum Plant {
+    kNothing,
+    kLinkOut,
+    kLinkNowhere,
+    kHardLinkToArchive,
+    kHardLinkOut,
+    kFifo,
+    kLeftover
+  };
   const struct {
     std::string what;
     Plant plant;
@@ -182,13 +190,26 @@ TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
       ASSERT_EQ(chown(real.c_str(), 4321, 8765), 0);
     }
     switch (c.plant) {
-      case kNothing: break;
-      case kLinkOut: ASSERT_EQ(symlink((dir / "victim").c_str(), temp.c_str()), 0); break;
-      case kLinkNowhere: ASSERT_EQ(symlink((dir / "made").c_str(), temp.c_str()), 0); break;
-      case kHardLinkToArchive: ASSERT_EQ(link(real.c_str(), temp.c_str()), 0); break;
-      case kHardLinkOut: ASSERT_EQ(link((dir / "victim").c_str(), temp.c_str()), 0); break;
-      case kFifo: ASSERT_EQ(mkfifo(temp.c_str(), 0644), 0); break;
-      case kLeftover: e2e::WriteFile(temp, std::string(100, 'x')); break;
+      case kNothing:
+        break;
+      case kLinkOut:
+        ASSERT_EQ(symlink((dir / "victim").c_str(), temp.c_str()), 0);
+        break;
+      case kLinkNowhere:
+        ASSERT_EQ(symlink((dir / "made").c_str(), temp.c_str()), 0);
+        break;
+      case kHardLinkToArchive:
+        ASSERT_EQ(link(real.c_str(), temp.c_str()), 0);
+        break;
+      case kHardLinkOut:
+        ASSERT_EQ(link((dir / "victim").c_str(), temp.c_str()), 0);
+        break;
+      case kFifo:
+        ASSERT_EQ(mkfifo(temp.c_str(), 0644), 0);
+        break;
+      case kLeftover:
+        e2e::WriteFile(temp, std::string(100, 'x'));
+        break;
     }
     ExpectTranscript(Xkrf({"data", "a.bin", "-del"}, work), 0,
                      Summary("del, ", "data.krf", "a.bin") + Contains(2) + kUpdating + Finish(1));

@@ -218,13 +218,13 @@ TEST(XkrfExtract, RootAndDrivePrefixesAreStripped) {
 // something asked for going undone, so the run still ends with status 0.
 TEST(XkrfExtract, EntryNamingTheArchiveIsPassedOverWithoutFailing) {
   ScratchDir dir;
-  const Bytes archive = BuildArchive({{"data.krf", kLive | kNone, Bytes(5, 'k')},
-                                      {"b.bin", kLive | kNone, Bytes(3, 'b')}});
+  const Bytes archive = BuildArchive(
+      {{"data.krf", kLive | kNone, Bytes(5, 'k')}, {"b.bin", kLive | kNone, Bytes(3, 'b')}});
   e2e::WriteFile(dir / "data.krf", archive);
   ExpectTranscript(Xkrf({"data", "*.*", "-ext"}, dir.path()), 0,
                    Summary("ext, ", "data.krf", "*.*") + Contains(2) +
-                       "skipping 'data.krf': it is the archive itself !\n" +
-                       Extracting("b.bin") + Finish(1));
+                       "skipping 'data.krf': it is the archive itself !\n" + Extracting("b.bin") +
+                       Finish(1));
   EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), archive);
 }
 
@@ -275,12 +275,13 @@ TEST(XkrfExtract, SpecialFilesInTheWayAreReplacedWithoutBlocking) {
       {"FIFO", [](const std::string& p) { return mkfifo(p.c_str(), 0666) == 0; }, false},
       {"socket",
        [](const std::string& p) {
-         sockaddr_un addr {};
+         sockaddr_un addr{};
          addr.sun_family = AF_UNIX;
          if (p.size() >= sizeof addr.sun_path) return false;
          std::memcpy(addr.sun_path, p.c_str(), p.size() + 1);
          const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-         const bool ok = fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+         const bool ok = fd >= 0 &&
+                         bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
                          listen(fd, 1) == 0;
          if (fd >= 0) close(fd);
          return ok;
@@ -306,16 +307,16 @@ TEST(XkrfExtract, SpecialFilesInTheWayAreReplacedWithoutBlocking) {
       std::printf("skipping the %s case: cannot make one here\n", c.what.c_str());
       continue;
     }
-    e2e::WriteFile(dir / "data.krf", BuildArchive({{"x.bin", kLive | kNone, x},
-                                                   RleEntry("sub\\y.bin", y)}));
+    e2e::WriteFile(dir / "data.krf",
+                   BuildArchive({{"x.bin", kLive | kNone, x}, RleEntry("sub\\y.bin", y)}));
     const BoundedRun run = XkrfWithin({"data", "*.*", "-subs", "-ext"}, dir.path(), 30);
     if (run.timed_out) {
       ADD_FAILURE() << "the run blocked";
       continue;
     }
     ExpectTranscript(run.result, 0,
-                     Summary("subs, ext, ", "data.krf", "*.*") + Contains(2) +
-                         Extracting("x.bin") + Extracting("sub\\y.bin") + Finish(2));
+                     Summary("subs, ext, ", "data.krf", "*.*") + Contains(2) + Extracting("x.bin") +
+                         Extracting("sub\\y.bin") + Finish(2));
     struct stat st {};
     ASSERT_EQ(lstat((dir / "x.bin").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));

@@ -15,7 +15,8 @@ Bytes LargeFile(size_t n) {
   Bytes out = e2e::RandomBytes(n, 77);
   for (size_t i = 0; i < n; i += 4096) {
     std::fill(out.begin() + static_cast<long>(i),
-              out.begin() + static_cast<long>(std::min(n, i + 2048)), static_cast<uint8_t>(i >> 12));
+              out.begin() + static_cast<long>(std::min(n, i + 2048)),
+              static_cast<uint8_t>(i >> 12));
   }
   return out;
 }

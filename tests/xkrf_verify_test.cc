@@ -51,9 +51,9 @@ TEST(XkrfVerify, ArchiveMadeByTheToolIsSound) {
   ASSERT_EQ(Xkrf({"arc", "src/*.*"}, dir.path()).exit_code, 0);
   const e2e::RunResult r = Xkrf({"arc", "-test"}, dir.path());
   EXPECT_EQ(r.exit_code, 0) << r.out;
-  EXPECT_NE(r.out.find(Testing("src\\flat.bin", "ok") + Testing("src\\noise.bin", "ok") +
-                       Tally(2, 0)),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find(Testing("src\\flat.bin", "ok") + Testing("src\\noise.bin", "ok") + Tally(2, 0)),
+      std::string::npos)
       << r.out;
 }
 
@@ -76,48 +76,95 @@ Archive Parse(const Bytes& file) {
 
 TEST(XkrfVerify, EachKindOfDamageIsNamedAndFails) {
   const Damage cases[] = {
-      {"name without zero", 0,
+      {"name without zero",
+       0,
        [](Bytes* f) {
          const Archive a = Parse(*f);
          for (size_t i = 0; i < kNameField; ++i) (*f)[a.dir_ofs + i] = 'n';
        },
-       "name without terminating zero", {}, {}},
-      {"block beyond the data area", 2,
+       "name without terminating zero",
+       {},
+       {}},
+      {"block beyond the data area",
+       2,
        [](Bytes* f) { PutLe32(f, Parse(*f).dir_ofs + 2 * kEntrySize + kOfsField, 1000); },
-       "block 1000..1100 outside the data area", {}, {}},
+       "block 1000..1100 outside the data area",
+       {},
+       {}},
       // Inside the file, yet its end reaches into the directory.
-      {"block into the directory", 2, [](Bytes* f) { PatchEntry(f, 2, kOfsField, 100); },
-       "block 100..200 outside the data area", {}, {}},
-      {"block in the header", 0,
+      {"block into the directory",
+       2,
+       [](Bytes* f) { PatchEntry(f, 2, kOfsField, 100); },
+       "block 100..200 outside the data area",
+       {},
+       {}},
+      {"block in the header",
+       0,
        [](Bytes* f) { PutLe32(f, Parse(*f).dir_ofs + kOfsField, 10); },
-       "block 10..15 outside the data area", {}, {}},
-      {"blocks overlap", 2,
+       "block 10..15 outside the data area",
+       {},
+       {}},
+      {"blocks overlap",
+       2,
        [](Bytes* f) {
          const Archive a = Parse(*f);
          PutLe32(f, a.dir_ofs + 2 * kEntrySize + kOfsField, a.entries[1].ofs + 2);
        },
-       "block overlaps the block of 'gfx\\b.pcx'", {1}, {"block overlaps the block of 'c.dat'"}},
-      {"no bits at all", 0, [](Bytes* f) { PatchEntry(f, 0, kTypeField, 0); },
-       "type 0x0 is not a live entry with one method", {}, {}},
-      {"two method bits", 0, [](Bytes* f) { PatchEntry(f, 0, kTypeField, kLive | kNone | kRle); },
-       "type 0x103 is not a live entry with one method", {}, {}},
-      {"no method bit", 0, [](Bytes* f) { PatchEntry(f, 0, kTypeField, kLive); },
-       "type 0x100 is not a live entry with one method", {}, {}},
-      {"size zero", 0, [](Bytes* f) { PatchEntry(f, 0, kSizeField, 0); },
-       "size 0 or length 5 below 1", {}, {}},
-      {"negative length", 2, [](Bytes* f) { PatchEntry(f, 2, kRawLenField, -4); },
-       "size 100 or length -4 below 1", {}, {}},
-      {"stored size differs", 0, [](Bytes* f) { PatchEntry(f, 0, kRawLenField, 6); },
-       "stored size 5 differs from length 6", {}, {}},
-      {"RLE decodes short", 1, [](Bytes* f) { PatchEntry(f, 1, kRawLenField, 302); },
-       "RLE stream decodes to 301 bytes, should be 302", {}, {}},
-      {"RLE ends in a count byte", 1,
+       "block overlaps the block of 'gfx\\b.pcx'",
+       {1},
+       {"block overlaps the block of 'c.dat'"}},
+      {"no bits at all",
+       0,
+       [](Bytes* f) { PatchEntry(f, 0, kTypeField, 0); },
+       "type 0x0 is not a live entry with one method",
+       {},
+       {}},
+      {"two method bits",
+       0,
+       [](Bytes* f) { PatchEntry(f, 0, kTypeField, kLive | kNone | kRle); },
+       "type 0x103 is not a live entry with one method",
+       {},
+       {}},
+      {"no method bit",
+       0,
+       [](Bytes* f) { PatchEntry(f, 0, kTypeField, kLive); },
+       "type 0x100 is not a live entry with one method",
+       {},
+       {}},
+      {"size zero",
+       0,
+       [](Bytes* f) { PatchEntry(f, 0, kSizeField, 0); },
+       "size 0 or length 5 below 1",
+       {},
+       {}},
+      {"negative length",
+       2,
+       [](Bytes* f) { PatchEntry(f, 2, kRawLenField, -4); },
+       "size 100 or length -4 below 1",
+       {},
+       {}},
+      {"stored size differs",
+       0,
+       [](Bytes* f) { PatchEntry(f, 0, kRawLenField, 6); },
+       "stored size 5 differs from length 6",
+       {},
+       {}},
+      {"RLE decodes short",
+       1,
+       [](Bytes* f) { PatchEntry(f, 1, kRawLenField, 302); },
+       "RLE stream decodes to 301 bytes, should be 302",
+       {},
+       {}},
+      {"RLE ends in a count byte",
+       1,
        [](Bytes* f) {
          const Archive a = Parse(*f);
          (*f)[a.entries[1].ofs + a.entries[1].size - 1] = 0xC3;  // the data byte of the escape
          (*f)[a.entries[1].ofs + a.entries[1].size - 2] = 0x41;
        },
-       "RLE stream ends in a count byte", {}, {}},
+       "RLE stream ends in a count byte",
+       {},
+       {}},
   };
   const char* names[] = {"a.txt", "gfx\\b.pcx", "c.dat"};
   for (const Damage& c : cases) {
@@ -142,9 +189,9 @@ TEST(XkrfVerify, EachKindOfDamageIsNamedAndFails) {
       if (verdict != "ok") ++damaged;
       lines += Testing(shown, verdict);
     }
-    ExpectTranscript(r, 1,
-                     Summary("test, ", "pack.krf", "") + Contains(3) + lines + Tally(3, damaged) +
-                         Finish(3));
+    ExpectTranscript(
+        r, 1,
+        Summary("test, ", "pack.krf", "") + Contains(3) + lines + Tally(3, damaged) + Finish(3));
     EXPECT_EQ(e2e::ReadFile(dir / "pack.krf"), file) << "the test action changed the archive";
   }
 }

@@ -18,11 +18,11 @@ inline constexpr int kNotRegularFile = ENODEV;
 class File {
  public:
   enum class Mode {
-    kRead,            // existing file, read only
-    kReadListed,      // like kRead, for a name a listing reported as a file
-    kReadWrite,       // existing file, read and write, never created
-    kCreateTruncate,  // create or empty, write only
-    kCreateExclusive, // create a new file, read and write; fails if it exists
+    kRead,             // existing file, read only
+    kReadListed,       // like kRead, for a name a listing reported as a file
+    kReadWrite,        // existing file, read and write, never created
+    kCreateTruncate,   // create or empty, write only
+    kCreateExclusive,  // create a new file, read and write; fails if it exists
   };
 
   File() = default;

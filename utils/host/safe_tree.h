@@ -16,9 +16,9 @@
 namespace host {
 
 enum class TreeResult {
-  kOk,        // the directory is open
-  kUnsafe,    // a level exists as a symbolic link
-  kBlocked,   // a level cannot be made (a file is in the way, or no room)
+  kOk,       // the directory is open
+  kUnsafe,   // a level exists as a symbolic link
+  kBlocked,  // a level cannot be made (a file is in the way, or no room)
 };
 
 // Opens the directory reached from the working directory through
@@ -26,8 +26,7 @@ enum class TreeResult {
 // that are missing. A level that does not exist as spelled but exists in
 // another letter case is taken as that one. `*created` tells whether at
 // least one level was made.
-TreeResult OpenDirectoryBelow(const std::vector<std::string>& components, File* dir,
-                              bool* created);
+TreeResult OpenDirectoryBelow(const std::vector<std::string>& components, File* dir, bool* created);
 
 // The directory files are being written to. Entries of one folder usually
 // come together, and each then costs only its own file's calls; entries

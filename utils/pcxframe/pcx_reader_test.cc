@@ -29,7 +29,8 @@ TEST(PcxReader, ReadsWhatTheWriterWrites) {
   for (size_t i = 0; i < palette.size(); ++i) palette[i] = static_cast<uint8_t>(i ^ 0x5A);
   for (const auto& [w, h] : {std::pair{1, 1}, {5, 3}, {200, 2}}) {
     Bytes pixels(static_cast<size_t>(w * h));
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = i % 9 < 5 ? 0xC7 : static_cast<uint8_t>(i);
+    for (size_t i = 0; i < pixels.size(); ++i)
+      pixels[i] = i % 9 < 5 ? 0xC7 : static_cast<uint8_t>(i);
     const Bytes file = Indexed(w, h, pixels, palette);
     PcxImage image;
     std::string error;

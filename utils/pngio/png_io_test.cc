@@ -44,8 +44,12 @@ Bytes HandMadePng(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, const B
   Chunk(&png, "IHDR", ihdr);
   if (!plte.empty()) Chunk(&png, "PLTE", plte);
   if (!trns.empty()) Chunk(&png, "tRNS", trns);
-  Bytes z = {0x78, 0x01, 0x01, static_cast<uint8_t>(rows.size()),
-             static_cast<uint8_t>(rows.size() >> 8), static_cast<uint8_t>(~rows.size()),
+  Bytes z = {0x78,
+             0x01,
+             0x01,
+             static_cast<uint8_t>(rows.size()),
+             static_cast<uint8_t>(rows.size() >> 8),
+             static_cast<uint8_t>(~rows.size()),
              static_cast<uint8_t>(~rows.size() >> 8)};
   z.insert(z.end(), rows.begin(), rows.end());
   uint32_t a = 1, b = 0;
@@ -86,15 +90,28 @@ TEST(Png, ReadsEveryKindIntoIndicesRgbOrRgba) {
   const Bytes plte = {10, 20, 30, 40, 50, 60, 70, 80, 90};
   const Case cases[] = {
       // 2-bit indices 0, 1, 2 and a padding bit pair; entry 1 transparent.
-      {"2-bit palette", HandMadePng(3, 1, 2, 3, {0, 0b00011000}, plte, {255, 0}), 1,
-       {0, 1, 2}, {255, 0, 255}},
-      {"8-bit grey", HandMadePng(2, 1, 8, 0, {0, 7, 200}), 4, {7, 7, 7, 255, 200, 200, 200, 255}, {}},
+      {"2-bit palette",
+       HandMadePng(3, 1, 2, 3, {0, 0b00011000}, plte, {255, 0}),
+       1,
+       {0, 1, 2},
+       {255, 0, 255}},
+      {"8-bit grey",
+       HandMadePng(2, 1, 8, 0, {0, 7, 200}),
+       4,
+       {7, 7, 7, 255, 200, 200, 200, 255},
+       {}},
       // 16-bit grey with alpha: the high byte of each channel.
-      {"16-bit grey+alpha", HandMadePng(1, 1, 16, 4, {0, 0x80, 0xFF, 0x01, 0x02}), 4,
-       {0x80, 0x80, 0x80, 0x01}, {}},
+      {"16-bit grey+alpha",
+       HandMadePng(1, 1, 16, 4, {0, 0x80, 0xFF, 0x01, 0x02}),
+       4,
+       {0x80, 0x80, 0x80, 0x01},
+       {}},
       // An RGB colour key (tRNS) makes its pixels transparent.
-      {"RGB key", HandMadePng(2, 1, 8, 2, {0, 1, 2, 3, 4, 5, 6}, {}, {0, 4, 0, 5, 0, 6}), 4,
-       {1, 2, 3, 255, 4, 5, 6, 0}, {}},
+      {"RGB key",
+       HandMadePng(2, 1, 8, 2, {0, 1, 2, 3, 4, 5, 6}, {}, {0, 4, 0, 5, 0, 6}),
+       4,
+       {1, 2, 3, 255, 4, 5, 6, 0},
+       {}},
       // Opaque 8-bit RGB keeps its three bytes a pixel.
       {"RGB", HandMadePng(2, 1, 8, 2, {0, 1, 2, 3, 4, 5, 6}), 3, {1, 2, 3, 4, 5, 6}, {}},
   };
@@ -123,9 +140,12 @@ TEST(Png, RefusesDamage) {
   // Claims 60000 x 60000 in a file of a hundred bytes.
   const Bytes huge = HandMadePng(60000, 60000, 8, 0, {0, 1});
   const Case cases[] = {
-      {"checksum", bad_crc, 1024},      {"cut short", cut, 1024},
-      {"too large", good, 1},           {"index beyond PLTE", out_of_palette, 1024},
-      {"more rows than data", huge, 65535}, {"not a PNG", Bytes(good.begin() + 1, good.end()), 1024},
+      {"checksum", bad_crc, 1024},
+      {"cut short", cut, 1024},
+      {"too large", good, 1},
+      {"index beyond PLTE", out_of_palette, 1024},
+      {"more rows than data", huge, 65535},
+      {"not a PNG", Bytes(good.begin() + 1, good.end()), 1024},
   };
   for (const Case& c : cases) {
     PngImage image;

@@ -53,8 +53,7 @@ void AppendWalHeader(const std::string& name, int width, int height, std::vector
   PutLevelOffsets(p + kWalOffsetsOffset, kWalHeaderSize, width, height);
 }
 
-void AppendMiptexHeader(const std::string& name, int width, int height,
-                        std::vector<uint8_t>* out) {
+void AppendMiptexHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out) {
   uint8_t* p = Grow(out, kMiptexFullHeaderSize);
   PutName(p, name, kMiptexNameSize);
   host::PutLE32s(p + mipsnap::kMiptexWidthOffset, width);

@@ -80,16 +80,34 @@ Parsed ParseCommandLine(int argc, char** argv, std::FILE* out, Options* options)
   int c;
   while ((c = getopt_long(count, args, ":p:o:qhV", kLongOptions, nullptr)) != -1) {
     switch (c) {
-      case 'p': options->palette_path = optarg; break;
-      case 'o': options->output_dir = optarg; break;
-      case 'q': options->quiet = true; break;
-      case kPic: options->pictures = true; break;
-      case kDither: options->dither = true; break;
-      case kFullbright: options->fullbright = ParseFullbright(optarg); break;
-      case 'h': std::fputs(kUsage, out); return Parsed::kAnswered;
-      case 'V': about::PrintVersion(out, "snapback"); return Parsed::kAnswered;
-      case ':': throw UsageError("option '" + Offending(args) + "' needs a value");
-      default: throw UsageError("unknown option '" + Offending(args) + "'");
+      case 'p':
+        options->palette_path = optarg;
+        break;
+      case 'o':
+        options->output_dir = optarg;
+        break;
+      case 'q':
+        options->quiet = true;
+        break;
+      case kPic:
+        options->pictures = true;
+        break;
+      case kDither:
+        options->dither = true;
+        break;
+      case kFullbright:
+        options->fullbright = ParseFullbright(optarg);
+        break;
+      case 'h':
+        std::fputs(kUsage, out);
+        return Parsed::kAnswered;
+      case 'V':
+        about::PrintVersion(out, "snapback");
+        return Parsed::kAnswered;
+      case ':':
+        throw UsageError("option '" + Offending(args) + "' needs a value");
+      default:
+        throw UsageError("unknown option '" + Offending(args) + "'");
     }
   }
   if (first == 1) throw UsageError("no command given (lmp, wal or wad)");

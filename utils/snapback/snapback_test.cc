@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <stdexcept>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -135,7 +135,8 @@ TEST(ColourMap, AlphaBelowHalfBecomesIndex255) {
   bool kept = true;
   const auto out = MapImage(rgba, map, false, &kept);
   EXPECT_FALSE(kept);
-  EXPECT_EQ(out, (std::vector<uint8_t>{255, ReferenceNearest(tool, tool[0], tool[1], tool[2], 256), 255}));
+  EXPECT_EQ(out, (std::vector<uint8_t>{255, ReferenceNearest(tool, tool[0], tool[1], tool[2], 256),
+                                       255}));
   SourceImage trns = Indexed({1, 2}, tool);
   trns.palette_alpha[2] = 0;
   EXPECT_EQ(MapImage(trns, map, false, &kept), (std::vector<uint8_t>{1, 255}));
@@ -232,8 +233,8 @@ TEST(Layouts, BytesAsTheFormatsSpellThem) {
   AppendWalHeader("*lava", 16, 8, &wal);
   ASSERT_EQ(wal.size(), 100u);
   std::vector<uint8_t> expected(100, 0);
-  const uint8_t fields[] = {16, 0, 0, 0, 8, 0, 0, 0, 100, 0, 0, 0, 228, 0, 0, 0,
-                            4, 1, 0, 0, 12, 1, 0, 0};  // 100 + 128, + 32, + 8
+  const uint8_t fields[] = {16,  0, 0, 0, 8, 0, 0, 0, 100, 0, 0, 0,
+                            228, 0, 0, 0, 4, 1, 0, 0, 12,  1, 0, 0};  // 100 + 128, + 32, + 8
   std::copy(std::begin(fields), std::end(fields), expected.begin() + 32);
   std::copy_n("*lava", 5, expected.begin());
   EXPECT_EQ(wal, expected);
@@ -247,7 +248,8 @@ TEST(Layouts, BytesAsTheFormatsSpellThem) {
 
   std::vector<uint8_t> entry;
   AppendLumpInfo(0x01020304, 0x1234, kLumpTypeTexture, "*w", &entry);
-  const uint8_t want[32] = {4, 3, 2, 1, 0x34, 0x12, 0, 0, 0x34, 0x12, 0, 0, 0x44, 0, 0, 0, '*', 'w'};
+  const uint8_t want[32] = {4,    3, 2, 1,    0x34, 0x12, 0, 0,   0x34,
+                            0x12, 0, 0, 0x44, 0,    0,    0, '*', 'w'};
   EXPECT_EQ(entry, std::vector<uint8_t>(std::begin(want), std::end(want)));
 
   std::vector<uint8_t> pic;
@@ -284,8 +286,8 @@ TEST(Options, RefusesWhatCannotRun) {
 }
 
 TEST(Options, OptionsAnywhereAfterTheCommand) {
-  std::vector<std::string> words = {"snapback", "wad", "out.wad", "a.png", "--pic", "-q",
-                                    "b.pcx",    "--fullbright", "240", "-p", "pal.lmp"};
+  std::vector<std::string> words = {"snapback", "wad",          "out.wad", "a.png", "--pic",  "-q",
+                                    "b.pcx",    "--fullbright", "240",     "-p",    "pal.lmp"};
   std::vector<char*> argv;
   for (std::string& w : words) argv.push_back(w.data());
   Options o;

@@ -24,7 +24,8 @@ AddPipeline::AddPipeline(std::vector<PipelineFile> files, bool rle, size_t chunk
   for (Batch& b : batches_) {
     // Not value-initialised: only the pages a run fills are ever touched.
     b.raw.reset(new uint8_t[kRawCopies * chunk_]);
-    b.encoded.reset(new uint8_t[mixed::RleEncoder::MaxOutput(chunk_) + mixed::RleEncoder::MaxOutput(0)]);
+    b.encoded.reset(
+        new uint8_t[mixed::RleEncoder::MaxOutput(chunk_) + mixed::RleEncoder::MaxOutput(0)]);
     free_.push_back(&b);
   }
   if (files_.empty()) return;
@@ -62,7 +63,8 @@ Piece AddPipeline::Next() {
 
 bool AddPipeline::Reserve(size_t raw, size_t encoded) {
   const size_t raw_room = kRawCopies * chunk_;
-  const size_t encoded_room = mixed::RleEncoder::MaxOutput(chunk_) + mixed::RleEncoder::MaxOutput(0);
+  const size_t encoded_room =
+      mixed::RleEncoder::MaxOutput(chunk_) + mixed::RleEncoder::MaxOutput(0);
   if (filling_ != nullptr && filling_->raw_used + raw <= raw_room &&
       filling_->encoded_used + encoded <= encoded_room) {
     return true;
@@ -131,8 +133,9 @@ bool AddPipeline::ReadFile(size_t index) {
   const size_t first_want = want_at(0);
   // With RLE the file's first piece, its encoding and the encoder's finish
   // share one batch, so the piece is still there should encoding not pay.
-  if (!Reserve(rle_ ? kRawCopies * first_want : first_want,
-               rle_ ? mixed::RleEncoder::MaxOutput(first_want) + mixed::RleEncoder::MaxOutput(0) : 0)) {
+  if (!Reserve(
+          rle_ ? kRawCopies * first_want : first_want,
+          rle_ ? mixed::RleEncoder::MaxOutput(first_want) + mixed::RleEncoder::MaxOutput(0) : 0)) {
     return false;
   }
   uint8_t* first_data = nullptr;

@@ -34,8 +34,9 @@ class Scratch {
   ~Scratch() { fs::remove_all(dir_); }
   std::string Write(const std::string& name, const Bytes& content) const {
     const fs::path p = dir_ / name;
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(content.data()),
-                                             static_cast<std::streamsize>(content.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(content.data()),
+               static_cast<std::streamsize>(content.size()));
     return p.string();
   }
   fs::path dir() const { return dir_; }
@@ -169,7 +170,8 @@ TEST(AddPipeline, FailuresEndTheFileAndTheReader) {
 TEST(AddPipeline, StopsCleanlyWhenTheWriterGivesUpEarly) {
   Scratch scratch;
   std::vector<PipelineFile> files;
-  for (int i = 0; i < 50; ++i) files.push_back({scratch.Write(Numbered('n', i), Noise(700, static_cast<uint32_t>(i))), 700});
+  for (int i = 0; i < 50; ++i)
+    files.push_back({scratch.Write(Numbered('n', i), Noise(700, static_cast<uint32_t>(i))), 700});
   AddPipeline pipeline(files, true, kSmallChunk);
   EXPECT_EQ(pipeline.Next().file, 0u);
   // The destructor must stop a reader that waits for room.

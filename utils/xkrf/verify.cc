@@ -57,7 +57,8 @@ std::string Problem(RunState* st, const krfdir_t& e, std::optional<size_t> overl
     return Format("type 0x%" PRIx64 " is not a live entry with one method",
                   static_cast<uint32_t>(e.Type));
   }
-  if (e.Size < 1 || e.RawLen < 1) return Format("size %" PRId64 " or length %" PRId64 " below 1", e.Size, e.RawLen);
+  if (e.Size < 1 || e.RawLen < 1)
+    return Format("size %" PRId64 " or length %" PRId64 " below 1", e.Size, e.RawLen);
   const int64_t start = e.Ofs;
   const int64_t end = start + e.Size;
   if (start < static_cast<int64_t>(krf::kHeaderSize) || end > st->header.DirOfs) {

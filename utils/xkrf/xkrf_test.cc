@@ -1,7 +1,7 @@
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "xkrf/actions.h"
 #include "xkrf/entry_path.h"
@@ -113,8 +113,9 @@ TEST(ListingRow, FigureMatchesTheCLibraryEverywhere) {
   // The row formatter rounds the figure itself where that is safe; compare
   // it with the library's "%7.2f" over many lengths, ties and odd values.
   std::vector<std::pair<int32_t, int32_t>> sizes = {
-      {1, 8}, {3, 8}, {5, 8}, {7, 8}, {1, 1}, {0, 5}, {9, 8}, {5, 0}, {2, 2000000000},
-      {1999999999, 2000000000}, {-3, 7}, {7, -3}, {2147483647, 1}, {1, 2147483647}};
+      {1, 8},  {3, 8},  {5, 8},          {7, 8},          {1, 1},
+      {0, 5},  {9, 8},  {5, 0},          {2, 2000000000}, {1999999999, 2000000000},
+      {-3, 7}, {7, -3}, {2147483647, 1}, {1, 2147483647}};
   uint32_t x = 12345;
   for (int i = 0; i < 20000; ++i) {
     x = x * 1103515245u + 12345u;
@@ -184,7 +185,7 @@ TEST(KrfFormat, RecordsPinnedByteForByte) {
   h.DirEntries = 0x01020304;
   uint8_t bytes[krf::kHeaderSize];
   krf::EncodeHeader(h, bytes);
-  const uint8_t expected[krf::kHeaderSize] = {'K', 'e', 'l', 'R', 'F', 0, 0, 0,  0, 0, 0, 0,
+  const uint8_t expected[krf::kHeaderSize] = {'K', 'e', 'l', 'R', 'F', 0, 0, 0, 0, 0, 0, 0,
                                               4,   3,   2,   1,   24,  0, 0, 0, 0, 0, 0, 0};
   EXPECT_EQ(0, std::memcmp(bytes, expected, sizeof bytes));
 
@@ -194,7 +195,8 @@ TEST(KrfFormat, RecordsPinnedByteForByte) {
   krf::EncodeDirEntry(e, record);
   EXPECT_EQ(record[0], 'a');
   EXPECT_EQ(record[1], 0);
-  const uint8_t tail[16] = {0x02, 0x01, 0, 0, 24, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0x7F, 0xFE, 0xFF, 0xFF, 0xFF};
+  const uint8_t tail[16] = {0x02, 0x01, 0,    0,    24,   0,    0,    0,
+                            0xFF, 0xFF, 0xFF, 0x7F, 0xFE, 0xFF, 0xFF, 0xFF};
   EXPECT_EQ(0, std::memcmp(record + 64, tail, sizeof tail));
   const krfdir_t back = krf::DecodeDirEntry(record);
   EXPECT_EQ(krf::EntryName(back), "a");
