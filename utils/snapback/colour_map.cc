@@ -112,7 +112,7 @@ ColourMap::ColourMap(const uint8_t* palette, int fullbright)
 uint8_t ColourMap::Miss(uint32_t key) {
   const uint8_t index = Search(static_cast<int>(key >> 16 & 0xFF),
                                static_cast<int>(key >> 8 & 0xFF), static_cast<int>(key & 0xFF));
-  cache_[(key * 2654435761u) >> (32 - kCacheBits)] = {key, index};
+  cache_[Slot(key)] = {key, index};
   return index;
 }
 
@@ -121,7 +121,7 @@ void ColourMap::NearestMany(const uint32_t* rgb, size_t n, uint8_t* out) {
   size_t missed = 0;
   for (size_t i = 0; i < n; ++i) {
     const uint32_t key = kCacheValid | rgb[i];
-    const CacheEntry& entry = cache_[(key * 2654435761u) >> (32 - kCacheBits)];
+    const CacheEntry& entry = cache_[Slot(key)];
     out[i] = entry.answer;
     misses_[missed] = static_cast<uint32_t>(i);
     missed += entry.key != key;

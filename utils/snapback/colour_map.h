@@ -43,7 +43,7 @@ class ColourMap {
   // The nearest index to a colour, channels 0 to 255.
   uint8_t Nearest(int r, int g, int b) {
     const uint32_t key = kCacheValid | static_cast<uint32_t>(r << 16 | g << 8 | b);
-    const CacheEntry& entry = cache_[(key * 2654435761u) >> (32 - kCacheBits)];
+    const CacheEntry& entry = cache_[Slot(key)];
     return entry.key == key ? entry.answer : Miss(key);
   }
   // Nearest() of each of `n` colours given as 0xRRGGBB, into out[0..n):
@@ -60,6 +60,8 @@ class ColourMap {
     uint8_t answer = 0;
   };
 
+  // Where a key's answer is kept: a multiplicative hash of it.
+  static size_t Slot(uint32_t key) { return (key * 2654435761u) >> (32 - kCacheBits); }
   uint8_t Miss(uint32_t key);
   uint8_t Search(int r, int g, int b);
   // The indices below the fullbright ones that can be nearest to some

@@ -28,6 +28,24 @@ void PutLevelOffsets(uint8_t* p, uint32_t first, int width, int height) {
   }
 }
 
+// Where a texture header keeps its fields; the four levels follow it.
+struct TextureHeader {
+  size_t size;
+  size_t name_size;
+  size_t width_offset;
+  size_t height_offset;
+  size_t offsets_offset;
+};
+
+void AppendTextureHeader(const TextureHeader& at, const std::string& name, int width, int height,
+                         std::vector<uint8_t>* out) {
+  uint8_t* p = Grow(out, at.size);
+  PutName(p, name, at.name_size);
+  host::PutLE32s(p + at.width_offset, width);
+  host::PutLE32s(p + at.height_offset, height);
+  PutLevelOffsets(p + at.offsets_offset, static_cast<uint32_t>(at.size), width, height);
+}
+
 }  // namespace
 
 size_t MipTotal(int width, int height) {
@@ -46,19 +64,15 @@ void AppendPicture(const uint8_t* pixels, int width, int height, std::vector<uin
 }
 
 void AppendWalHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out) {
-  uint8_t* p = Grow(out, kWalHeaderSize);
-  PutName(p, name, kWalNameSize);
-  host::PutLE32s(p + texsnap::kWalWidthOffset, width);
-  host::PutLE32s(p + texsnap::kWalHeightOffset, height);
-  PutLevelOffsets(p + kWalOffsetsOffset, kWalHeaderSize, width, height);
+  AppendTextureHeader({kWalHeaderSize, kWalNameSize, texsnap::kWalWidthOffset,
+                       texsnap::kWalHeightOffset, kWalOffsetsOffset},
+                      name, width, height, out);
 }
 
 void AppendMiptexHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out) {
-  uint8_t* p = Grow(out, kMiptexFullHeaderSize);
-  PutName(p, name, kMiptexNameSize);
-  host::PutLE32s(p + mipsnap::kMiptexWidthOffset, width);
-  host::PutLE32s(p + mipsnap::kMiptexHeightOffset, height);
-  PutLevelOffsets(p + kMiptexOffsetsOffset, kMiptexFullHeaderSize, width, height);
+  AppendTextureHeader({kMiptexFullHeaderSize, kMiptexNameSize, mipsnap::kMiptexWidthOffset,
+                       mipsnap::kMiptexHeightOffset, kMiptexOffsetsOffset},
+                      name, width, height, out);
 }
 
 void AppendLumpInfo(uint32_t position, uint32_t size, uint8_t type, const std::string& name,
