@@ -1,7 +1,11 @@
 // snapback's command line, skips and exit statuses: 0 all done, 2 some
 // images skipped (each named with its reason on standard error), 1 fatal.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
 
 #include "snapback_support.h"
 
@@ -89,6 +93,25 @@ TEST_F(Cli, HelpAndVersionAnswerOnStandardOutput) {
   const auto v = Tool(SNAPBACK_BIN, {"wal", "--version"});
   EXPECT_EQ(v.exit_code, 0);
   EXPECT_EQ(v.out.rfind("snapback (KRF tools) ", 0), 0u) << v.out;
+}
+
+// A pipe whose reader has gone (SIGPIPE at its default, as after `| head
+// -1`): every file is written, then the broken pipe is reported, status 1.
+TEST_F(Cli, BrokenPipeIsReportedAfterTheWork) {
+  MakePcx("ok", 8, 8);
+  const auto r = convtest::RunWithin(SNAPBACK_BIN, {"wad", "all.wad", "ok.pcx", "ok.pcx"},
+                                     dir_.path(), std::chrono::milliseconds(60000), [] {
+                                       int p[2];
+                                       if (pipe(p) != 0) _exit(125);
+                                       dup2(p[1], STDOUT_FILENO);
+                                       close(p[0]);
+                                       signal(SIGPIPE, SIG_DFL);
+                                     });
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err,
+            "snapback: ok.pcx: skipped: the lump name 'ok' is taken already\n"
+            "snapback: write error: Broken pipe\n");
+  EXPECT_EQ(ReadWad(e2e::ReadFile(dir_ / "all.wad")).size(), 1u);
 }
 
 TEST_F(Cli, OutputFolderIsCreatedAndNamesKeptAsTheyAre) {

@@ -11,7 +11,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "reliability_support.h"
 #include "xkrf_archive.h"
@@ -43,6 +45,16 @@ std::pair<int, std::string> RunWithConsole(const std::vector<std::string>& args,
   return {reliability::ExitCode(status), err};
 }
 
+// src/f0.bin ... in `dir`, of mixed kinds; returns their contents.
+std::vector<Bytes> WriteSources(const ScratchDir& dir, int count) {
+  std::vector<Bytes> contents;
+  for (int i = 0; i < count; ++i) {
+    contents.push_back(reliability::Sample(20 + i % 50, static_cast<uint32_t>(i), i % 2 == 0));
+    e2e::WriteFile(dir / ("src/f" + std::to_string(i) + ".bin"), contents.back());
+  }
+  return contents;
+}
+
 TEST(XkrfConsole, FailedConsoleOutputNeverReachesTheArchive) {
   const struct {
     std::string what;
@@ -62,7 +74,8 @@ TEST(XkrfConsole, FailedConsoleOutputNeverReachesTheArchive) {
          if (pipe(p) != 0) _exit(125);
          dup2(p[1], STDOUT_FILENO);
          close(p[0]);
-         signal(SIGPIPE, SIG_IGN);  // survives exec
+         // As a shell leaves it: `xkrf t '*.*' | head -1` once head is gone.
+         signal(SIGPIPE, SIG_DFL);
        },
        "xkrf: write error: Broken pipe\n"},
   };
@@ -72,11 +85,7 @@ TEST(XkrfConsole, FailedConsoleOutputNeverReachesTheArchive) {
     SCOPED_TRACE(c.what);
     if (c.what == "full disk" && access("/dev/full", W_OK) != 0) continue;
     ScratchDir dir;
-    std::vector<Bytes> contents;
-    for (int i = 0; i < kFiles; ++i) {
-      contents.push_back(reliability::Sample(20 + i % 50, static_cast<uint32_t>(i), i % 2 == 0));
-      e2e::WriteFile(dir / ("src/f" + std::to_string(i) + ".bin"), contents.back());
-    }
+    const std::vector<Bytes> contents = WriteSources(dir, kFiles);
     // The first run makes the archive, so the second opens it first thing.
     ASSERT_EQ(Xkrf({"t", "src/f0.bin"}, dir.path()).exit_code, 0);
     const auto [code, err] = RunWithConsole({"t", "src/*.bin"}, dir.path(), c.prepare);
@@ -91,6 +100,49 @@ TEST(XkrfConsole, FailedConsoleOutputNeverReachesTheArchive) {
       const int i = std::stoi(e.name.substr(5));
       ASSERT_EQ(archive.Content(e), contents[static_cast<size_t>(i)]) << e.name;
     }
+  }
+}
+
+// Extracting and deleting into a pipe whose reader has gone (SIGPIPE at its
+// default, as after `| head -1`): every file is extracted, the compaction
+// completes, and the broken pipe is reported once at the end with status 1.
+TEST(XkrfConsole, BrokenPipeLetsExtractAndDeleteFinish) {
+  const auto broken_pipe = [] {
+    int p[2];
+    if (pipe(p) != 0) _exit(125);
+    dup2(p[1], STDOUT_FILENO);
+    close(p[0]);
+    signal(SIGPIPE, SIG_DFL);
+  };
+  // More console text than one buffer holds, so writes fail mid-run.
+  constexpr int kFiles = 1500;
+  ScratchDir dir;
+  const std::vector<Bytes> contents = WriteSources(dir, kFiles);
+  ASSERT_EQ(Xkrf({"t", "src/*.bin"}, dir.path()).exit_code, 0);
+  e2e::MakeDirs(dir / "out");
+  std::filesystem::copy_file(dir / "t.krf", dir / "out/t.krf");
+
+  auto [code, err] = RunWithConsole({"t", "src/*.bin", "-ext"}, dir / "out", broken_pipe);
+  EXPECT_EQ(code, 1);
+  EXPECT_TRUE(err == "xkrf: write error: Broken pipe\n" || err == "xkrf: write error\n") << err;
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string name = "out/src/f" + std::to_string(i) + ".bin";
+    ASSERT_TRUE(e2e::ReadFile(dir / name) == contents[static_cast<size_t>(i)]) << name;
+  }
+
+  // f1*.bin selects every name that begins with f1.
+  std::tie(code, err) = RunWithConsole({"t", "src/f1*.bin", "-del"}, dir.path(), broken_pipe);
+  EXPECT_EQ(code, 1);
+  EXPECT_TRUE(err == "xkrf: write error: Broken pipe\n" || err == "xkrf: write error\n") << err;
+  ASSERT_TRUE(IsFinishedArchive(dir / "t.krf"));
+  const Archive archive = LoadArchive(dir / "t.krf");
+  size_t kept = 0;
+  for (int i = 0; i < kFiles; ++i) kept += std::to_string(i)[0] != '1';
+  ASSERT_EQ(archive.entries.size(), kept);
+  for (const Entry& e : archive.entries) {
+    const int i = std::stoi(e.name.substr(5));
+    ASSERT_NE(std::to_string(i)[0], '1') << e.name;
+    ASSERT_EQ(archive.Content(e), contents[static_cast<size_t>(i)]) << e.name;
   }
 }
 

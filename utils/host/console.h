@@ -14,7 +14,7 @@ bool StdinIsTerminal();
 // - when the wait ends by a key; the interrupt key (normally Ctrl-C) still
 //   interrupts: the mode is restored first, then the process receives SIGINT;
 // - when a signal from outside ends the process (SIGINT, SIGTERM, SIGHUP,
-//   SIGALRM, SIGUSR1, SIGPIPE, the real-time signals, ... every signal that
+//   SIGALRM, SIGUSR1, the real-time signals, ... every signal that
 //   ends a process by default and can be caught): the mode is restored, then
 //   the process ends by the same signal, so its parent sees the same status;
 // - while a stop signal (SIGTSTP, SIGTTIN, SIGTTOU) holds the process: the

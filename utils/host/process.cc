@@ -1,6 +1,7 @@
 #include "host/process.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,7 @@ void GuardStandardDescriptors() {
     const int got = ::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY));
     if (got != fd && got >= 0) ::close(got);
   }
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 void ReportWriteError(const char* tool, int error) {

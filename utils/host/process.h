@@ -13,7 +13,11 @@ namespace host {
 // closed one is opened on /dev/null in the mode that makes its use fail
 // (standard input write only, standard output and error read only): output
 // to a closed standard output then fails as it would have, and is reported
-// at the end instead of landing in a file. Call it first in main.
+// at the end instead of landing in a file.
+// SIGPIPE is ignored from here on, so a pipe whose reader has gone (`xkrf
+// pak '*.*' | head -1`) fails the write with EPIPE like any other console
+// failure instead of killing the process half-way through its files.
+// Call it first in main, before any thread starts.
 void GuardStandardDescriptors();
 
 // Flushes `out` and reports whether everything written to it arrived. When
