@@ -95,6 +95,17 @@ TEST_F(Cli, HelpAndVersionAnswerOnStandardOutput) {
   EXPECT_EQ(v.out.rfind("snapback (KRF tools) ", 0), 0u) << v.out;
 }
 
+// A folder -o cannot create is named with mkdir's own reason: a dangling
+// link stands in the way (File exists), not a missing folder.
+TEST_F(Cli, OutputFolderThatCannotBeMadeGivesTheRealReason) {
+  MakePcx("ok", 8, 8);
+  ASSERT_EQ(symlink("nowhere", (dir_ / "dangling").c_str()), 0);
+  const auto r = Tool(SNAPBACK_BIN, {"lmp", "-o", "dangling/sub", "ok.pcx"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.err, std::string("snapback: dangling: cannot create the folder: ") +
+                       std::strerror(EEXIST) + "\n");
+}
+
 // A pipe whose reader has gone (SIGPIPE at its default, as after `| head
 // -1`): every file is written, then the broken pipe is reported, status 1.
 TEST_F(Cli, BrokenPipeIsReportedAfterTheWork) {

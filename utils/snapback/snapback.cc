@@ -188,8 +188,14 @@ std::string OutputPath(const Options& options, const std::string& image, const c
 void MakeDirectories(const std::string& dir) {
   for (size_t at = dir.find('/', 1);; at = dir.find('/', at + 1)) {
     const std::string level = dir.substr(0, at);
-    if (!host::IsDirectory(level) && !host::MakeDirectory(level) && !host::IsDirectory(level)) {
-      throw Fatal{level + ": cannot create the folder: " + Reason()};
+    if (!host::IsDirectory(level) && !host::MakeDirectory(level)) {
+      const int error = errno;
+      // Made by another run meanwhile is as good; otherwise mkdir's reason,
+      // not the look that followed it, says what is wrong.
+      if (!host::IsDirectory(level)) {
+        errno = error;
+        throw Fatal{level + ": cannot create the folder: " + Reason()};
+      }
     }
     if (at == std::string::npos) return;
   }
