@@ -31,52 +31,64 @@ Crafted MakeEntry(const std::string& name, int32_t live = kLive) {
   return {name, live | kRle, EncodeRle(content), static_cast<int32_t>(content.size())};
 }
 
+// Each deleted entry is named. The selection rule is not adding's match:
+// `*.pcx` also takes `a.pcxx`, `a*b.pcx` also `axx.pcx`.
 TEST(XkrfDelete, CompactsAwayTheSelectedEntries) {
   const struct {
     std::string what;
     std::vector<Crafted> entries;
     std::vector<std::string> args;  // behind "data" and "-del"
     std::vector<std::string> left;
-    int progressed;
+    std::vector<std::string> deleted;  // in the order the run names them
   } cases[] = {
       {"middle of three",
        {MakeEntry("a.bin"), MakeEntry("b.bin"), MakeEntry("c.bin")},
        {"b.bin"},
        {"a.bin", "c.bin"},
-       1},
+       {"b.bin"}},
       {"first",
        {MakeEntry("a.bin"), MakeEntry("b.bin"), MakeEntry("c.bin")},
        {"a.bin"},
        {"b.bin", "c.bin"},
-       1},
+       {"a.bin"}},
       {"two",
        {MakeEntry("a.bin"), MakeEntry("b.txt"), MakeEntry("c.bin")},
        {"*.bin"},
        {"b.txt"},
-       2},
-      {"all", {MakeEntry("a.bin"), MakeEntry("b.bin")}, {"*.*"}, {}, 2},
+       {"a.bin", "c.bin"}},
+      {"all", {MakeEntry("a.bin"), MakeEntry("b.bin")}, {"*.*"}, {}, {"a.bin", "b.bin"}},
+      {"*.pcx takes a longer extension",
+       {MakeEntry("a.pcx"), MakeEntry("a.pcxx"), MakeEntry("a.pc")},
+       {"*.pcx"},
+       {"a.pc"},
+       {"a.pcx", "a.pcxx"}},
+      {"a*b.pcx takes whatever lies between a and the dot",
+       {MakeEntry("ab.pcx"), MakeEntry("axx.pcx"), MakeEntry("bb.pcx")},
+       {"a*b.pcx"},
+       {"bb.pcx"},
+       {"ab.pcx", "axx.pcx"}},
       {"left over flag dropped",
        {MakeEntry("a.bin"), MakeEntry("old.bin", 0), MakeEntry("c.bin")},
        {"c.bin"},
        {"a.bin"},
-       1},
+       {"c.bin"}},
       {"flagged entries are selected again",
        {MakeEntry("a.bin"), MakeEntry("old.bin", 0), MakeEntry("c.txt")},
        {"*.bin"},
        {"c.txt"},
-       2},
+       {"a.bin", "old.bin"}},
       {"sub-directories with -subs",
        {MakeEntry("a.txt"), MakeEntry("Stone\\wall.txt"), MakeEntry("b.bin"),
         MakeEntry("Stone\\deep\\x.txt")},
        {"*.txt", "-subs"},
        {"b.bin"},
-       3},
+       {"a.txt", "Stone\\wall.txt", "Stone\\deep\\x.txt"}},
       {"mask directory ignores case",
        {MakeEntry("a.txt"), MakeEntry("Stone\\wall.txt"), MakeEntry("b.bin"),
         MakeEntry("Stone\\deep\\x.txt")},
        {"stone/*.txt"},
        {"a.txt", "b.bin", "Stone\\deep\\x.txt"},
-       1},
+       {"Stone\\wall.txt"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -90,7 +102,8 @@ TEST(XkrfDelete, CompactsAwayTheSelectedEntries) {
     ExpectTranscript(
         Xkrf(args, dir.path()), 0,
         Summary(c.args.size() > 1 ? "del, subs, " : "del, ", "data.krf", mask, MaskPath(mask)) +
-            Contains(static_cast<int>(c.entries.size())) + kUpdating + Finish(c.progressed));
+            Contains(static_cast<int>(c.entries.size())) + Deleting(c.deleted) + kUpdating +
+            Finish(static_cast<int>(c.deleted.size())));
     ASSERT_TRUE(IsFinishedArchive(dir / "data.krf", false));
     const Archive after = LoadArchive(dir / "data.krf");
     EXPECT_EQ(after.Names(), c.left);
@@ -123,8 +136,8 @@ TEST(XkrfDelete, RewriteGoesThroughTheArchivesDirectory) {
   e2e::WriteFile(dir / "sub/data.krf", BuildArchive(entries));
   e2e::MakeDirs(dir / ("sub/" + std::string(kTempName)));
   ExpectTranscript(Xkrf({"sub/data", "b.bin", "-del"}, dir.path()), 1,
-                   Summary("del, ", "sub/data.krf", "b.bin") + Contains(3) + kUpdating +
-                       "Cannot create update file !!\n" + kClosing);
+                   Summary("del, ", "sub/data.krf", "b.bin") + Contains(3) + Deleting({"b.bin"}) +
+                       kUpdating + "Cannot create update file !!\n" + kClosing);
   const Archive after = LoadArchive(dir / "sub/data.krf");
   ASSERT_EQ(after.entries.size(), 3u);
   for (const Entry& e : after.entries) EXPECT_EQ(after.Content(e), Content(e.name));
@@ -212,7 +225,8 @@ TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
         break;
     }
     ExpectTranscript(Xkrf({"data", "a.bin", "-del"}, work), 0,
-                     Summary("del, ", "data.krf", "a.bin") + Contains(2) + kUpdating + Finish(1));
+                     Summary("del, ", "data.krf", "a.bin") + Contains(2) + Deleting({"a.bin"}) +
+                         kUpdating + Finish(1));
     EXPECT_EQ(e2e::ReadFile(dir / "victim"), victim);
     EXPECT_FALSE(e2e::Exists(dir / "made"));
     EXPECT_FALSE(e2e::Exists(temp));

@@ -117,8 +117,10 @@ TEST(XkrfRoundTrip, AddListExtractDeleteAddAgain) {
     }
     EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), archive.file);
 
-    const std::string del_out = Summary("del, subs, ", "../data.krf", "maps\\*.*", "maps\\") +
-                                Contains(8) + kUpdating + Finish(3);
+    const std::string del_out =
+        Summary("del, subs, ", "../data.krf", "maps\\*.*", "maps\\") + Contains(8) +
+        Deleting({"Maps\\e1m1.map", "Maps\\Textures\\floor.pcx", "Maps\\Textures\\wall.pcx"}) +
+        kUpdating + Finish(3);
     ExpectTranscript(Xkrf({"../data", "maps/*.*", "-del", "-subs"}, dir / "src"), 0, del_out);
     ASSERT_TRUE(IsFinishedArchive(dir / "data.krf"));
     std::vector<Source> rest;

@@ -77,6 +77,13 @@ inline std::string Adding(const std::string& shown, bool rle = true) {
 
 inline std::string Extracting(const std::string& name) { return "extracting " + name + "...\n"; }
 
+// The lines of a deletion, one per entry deleted.
+inline std::string Deleting(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& name : names) out += "deleting " + name + "...\n";
+  return out;
+}
+
 // One listing row as the tool formats it.
 inline std::string ListRow(const std::string& name, int raw_len, const char* word, int size) {
   const double saved = (1.0 - static_cast<double>(size) / static_cast<double>(raw_len)) * 100.0;
