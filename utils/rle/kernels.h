@@ -40,6 +40,7 @@ extern const Kernels kScalarKernels;
 #if defined(__x86_64__)
 extern const Kernels kSse2Kernels;
 extern const Kernels kSsse3Kernels;
+extern const Kernels kAvx2Kernels;
 extern const Kernels kAvx512Kernels;
 #endif
 
@@ -55,6 +56,32 @@ inline int Popcount(uint64_t v) {
   return static_cast<int>((v * 0x0101010101010101ull) >> 56);
 #endif
 }
+
+// Row m: the indices of the bits set in m, in order, then zeros; `upper`
+// the same plus 8, for the high half of a 16-byte register. The byte
+// shuffles of the SIMD kernels pack a register's kept bytes through it.
+struct PackTable {
+  uint8_t index[256][8];
+  uint8_t upper[256][8];
+  uint8_t count[256];
+};
+
+constexpr PackTable MakePackTable() {
+  PackTable t{};
+  for (int m = 0; m < 256; ++m) {
+    int k = 0;
+    for (int b = 0; b < 8; ++b) {
+      if (m & (1 << b)) {
+        t.index[m][k] = static_cast<uint8_t>(b);
+        t.upper[m][k++] = static_cast<uint8_t>(b + 8);
+      }
+    }
+    t.count[m] = static_cast<uint8_t>(k);
+  }
+  return t;
+}
+
+constexpr PackTable kPack = MakePackTable();
 
 inline int LowestBit(uint64_t v) { return __builtin_ctzll(v); }
 
@@ -85,13 +112,13 @@ inline size_t MostDecoded(uint64_t counts, uint64_t literals) {
   return static_cast<size_t>(Popcount(literals) + kLongestRun * Popcount(counts));
 }
 
-// Decodes the units of a block of 64 stream bytes one at a time, from byte
+// Decodes the units of a block of kWidth stream bytes one at a time, from byte
 // `j` on, through the instruction set's own stores for literal stretches
 // (Copy) and runs (Run), each of which may write beyond what it is asked to.
 // A template here, in the unnamed namespace, so each kernel file gets its
 // own copy built from its own stores.
 template <uint8_t* (*Copy)(uint8_t*, const uint8_t*, size_t),
-          uint8_t* (*Run)(uint8_t*, uint8_t, int)>
+          uint8_t* (*Run)(uint8_t*, uint8_t, int), size_t kWidth = 64>
 inline uint8_t* WalkUnits(const uint8_t* q, uint64_t counts, size_t j, uint8_t* o) {
   for (uint64_t m = counts; m != 0; m &= m - 1) {
     const auto k = static_cast<size_t>(LowestBit(m));
@@ -99,7 +126,7 @@ inline uint8_t* WalkUnits(const uint8_t* q, uint64_t counts, size_t j, uint8_t* 
     o = Run(o, q[k + 1], q[k] - kRunBase);
     j = k + 2;
   }
-  if (j < 64) o = Copy(o, q + j, 64 - j);
+  if (j < kWidth) o = Copy(o, q + j, kWidth - j);
   return o;
 }
 

@@ -61,26 +61,6 @@ inline __m128i ByteMask(uint32_t bits) {
 }
 
 #if defined(__SSSE3__)
-// Row m: the indices of the bits set in m, in order, then zeros.
-struct PackTable {
-  uint8_t index[256][8];
-  uint8_t count[256];
-};
-
-constexpr PackTable MakePackTable() {
-  PackTable t{};
-  for (int m = 0; m < 256; ++m) {
-    int k = 0;
-    for (int b = 0; b < 8; ++b) {
-      if (m & (1 << b)) t.index[m][k++] = static_cast<uint8_t>(b);
-    }
-    t.count[m] = static_cast<uint8_t>(k);
-  }
-  return t;
-}
-
-constexpr PackTable kPack = MakePackTable();
-
 // Writes the bytes of the low half of `v` whose bits are set in `keep`.
 inline uint8_t* Pack8(uint8_t* o, __m128i v, uint32_t keep) {
   const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.index[keep]));

@@ -14,9 +14,7 @@ namespace {
 // Widest first.
 const kernel::Kernels* const kAllKernels[] = {
 #if defined(__x86_64__)
-    &kernel::kAvx512Kernels,
-    &kernel::kSsse3Kernels,
-    &kernel::kSse2Kernels,
+    &kernel::kAvx512Kernels, &kernel::kAvx2Kernels, &kernel::kSsse3Kernels, &kernel::kSse2Kernels,
 #endif
     &kernel::kScalarKernels,
 };
@@ -28,6 +26,9 @@ bool Runs(const kernel::Kernels& k) {
     return __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
            __builtin_cpu_supports("avx512vbmi2") && __builtin_cpu_supports("bmi2") &&
            __builtin_cpu_supports("popcnt");
+  }
+  if (&k == &kernel::kAvx2Kernels) {
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
   }
   if (&k == &kernel::kSsse3Kernels) {
     return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("popcnt");

@@ -73,7 +73,7 @@ size_t DecodeUnits(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t
 uint64_t ScanUnits(const uint8_t* p, size_t n, size_t* consumed);
 
 // The encoder, the decoder and the size scan run on the widest instruction
-// set the processor has ("avx512", "ssse3", "sse2"), else on "scalar"
+// set the processor has ("avx512", "avx2", "ssse3", "sse2"), else on "scalar"
 // code; every path gives the same bytes. The choice is made at the first
 // call.
 
