@@ -8,8 +8,9 @@
 # What the tools need to build: a compiler, CMake, make, and the image library.
 KRF_BUILD_PACKAGES=(g++ cmake make pkg-config libspng-dev)
 # What the test suite needs besides: GoogleTest, a second PCX reader, the
-# manual page renderer and the Debian package tools.
-KRF_TEST_PACKAGES=(libgtest-dev netpbm groff-base dpkg-dev file)
+# manual page renderer, the Debian package tools, and strace to count the
+# system calls of a run.
+KRF_TEST_PACKAGES=(libgtest-dev netpbm groff-base dpkg-dev file strace)
 
 ensure_packages() {
   local what=$1

@@ -103,8 +103,6 @@ RunResult Run(const std::string& binary, const std::vector<std::string>& args,
   struct rusage usage {};
   wait4(pid, &status, 0, &usage);
   result.max_rss_kb = usage.ru_maxrss;
-  result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   if (WIFEXITED(status)) {
     result.exit_code = WEXITSTATUS(status);
   } else if (WIFSIGNALED(status)) {

@@ -29,11 +29,10 @@ class ScratchDir {
 };
 
 struct RunResult {
-  int exit_code = -1;      // the exit status, or 128 + signal number
-  std::string out;         // everything written to standard output
-  std::string err;         // everything written to standard error
-  long max_rss_kb = 0;     // the run's peak resident memory
-  double cpu_seconds = 0;  // the run's user and system time
+  int exit_code = -1;   // the exit status, or 128 + signal number
+  std::string out;      // everything written to standard output
+  std::string err;      // everything written to standard error
+  long max_rss_kb = 0;  // the run's peak resident memory
 };
 
 // Every run started here is ended by SIGALRM (exit code 128 + 14) when it

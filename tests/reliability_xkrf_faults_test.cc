@@ -17,7 +17,8 @@ namespace {
 using e2e::ScratchDir;
 using xkrf_test::Xkrf;
 
-constexpr rlim_t kSweepStep = 8;
+// Smaller than every write past the archive's old end, so each is cut short.
+constexpr rlim_t kSweepStep = 16;
 constexpr size_t kDirOfsField = 16;  // in the header
 
 struct Sweep {
@@ -71,7 +72,7 @@ class ReliabilityFailingWrites : public ::testing::Test {
   }
 
   // Runs the sweep's arguments in `cwd` under every limit from 0 and from
-  // the archive's size (or sweep.from) up, in steps of 8 bytes, until a run
+  // the archive's size (or sweep.from) up, in steps of kSweepStep, until a run
   // succeeds. Every failed run must end with the message; `judge` says what
   // is wrong with the archive it left ("" when nothing). Returns what the
   // successful run left, or nothing when no run succeeded.

@@ -13,7 +13,7 @@
 // add, then a deletion with its compaction) succeed and leave a finished
 // archive, whatever the killed run left behind.
 //
-// KRF_KILL_POINTS sets the number of kill points (20 unless set); the long
+// KRF_KILL_POINTS sets the number of kill points (12 unless set); the long
 // variant runs 300: KRF_KILL_POINTS=300 ctest -R ReliabilityKill
 #include <fcntl.h>
 #include <signal.h>
@@ -287,7 +287,7 @@ class ReliabilityKill : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* points = std::getenv("KRF_KILL_POINTS");
-    points_ = points ? std::max(1, std::atoi(points)) : 20;
+    points_ = points ? std::max(1, std::atoi(points)) : kDefaultPoints;
     BuildBase();
   }
 
@@ -438,7 +438,8 @@ class ReliabilityKill : public ::testing::Test {
   }
 
   ScratchDir dir_;
-  int points_ = 20;
+  static constexpr int kDefaultPoints = 12;  // four per scenario on average
+  int points_ = kDefaultPoints;
   Bytes base_;
   Contents base_contents_;
   std::map<std::string, std::set<int>> states_seen_;

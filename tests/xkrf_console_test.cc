@@ -79,22 +79,24 @@ TEST(XkrfConsole, FailedConsoleOutputNeverReachesTheArchive) {
        },
        "xkrf: write error: Broken pipe\n"},
   };
-  // Enough files for more than one buffer of console text.
+  // Enough files for more than one buffer of console text, shared by the
+  // cases, each with its own archive.
   constexpr int kFiles = 1800;
+  ScratchDir dir;
+  const std::vector<Bytes> contents = WriteSources(dir, kFiles);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.what == "full disk" && access("/dev/full", W_OK) != 0) continue;
-    ScratchDir dir;
-    const std::vector<Bytes> contents = WriteSources(dir, kFiles);
+    const std::string name = "t" + std::to_string(&c - cases);
     // The first run makes the archive, so the second opens it first thing.
-    ASSERT_EQ(Xkrf({"t", "src/f0.bin"}, dir.path()).exit_code, 0);
-    const auto [code, err] = RunWithConsole({"t", "src/*.bin"}, dir.path(), c.prepare);
+    ASSERT_EQ(Xkrf({name, "src/f0.bin"}, dir.path()).exit_code, 0);
+    const auto [code, err] = RunWithConsole({name, "src/*.bin"}, dir.path(), c.prepare);
     EXPECT_EQ(code, 1);
     // The reason is known when the last write failed; a failure earlier in
     // the run is reported without it.
     EXPECT_TRUE(err == c.message || err == "xkrf: write error\n") << err;
-    ASSERT_TRUE(IsFinishedArchive(dir / "t.krf"));
-    const Archive archive = LoadArchive(dir / "t.krf");
+    ASSERT_TRUE(IsFinishedArchive(dir / (name + ".krf")));
+    const Archive archive = LoadArchive(dir / (name + ".krf"));
     ASSERT_EQ(archive.entries.size(), static_cast<size_t>(kFiles));
     for (const Entry& e : archive.entries) {
       const int i = std::stoi(e.name.substr(5));

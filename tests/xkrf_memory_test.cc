@@ -9,6 +9,8 @@ namespace xkrf_test {
 namespace {
 
 constexpr long kAllowedGrowthKb = 6 * 1024;
+// Well over the allowed growth: a run that held the whole file would show.
+constexpr size_t kLargeSize = size_t{20} << 20;
 
 // A large file of mixed content: runs that RLE shrinks and noise it cannot.
 Bytes LargeFile(size_t n) {
@@ -32,7 +34,7 @@ TEST(XkrfMemory, LargeFilesCostNoMoreThanSmallOnes) {
 
   // The test lets go of its own copy before the runs: a child's peak counts
   // the memory it shared with this process before it started the tool.
-  e2e::WriteFile(dir / "src/large.bin", LargeFile(48 << 20));
+  e2e::WriteFile(dir / "src/large.bin", LargeFile(kLargeSize));
   e2e::WriteFile(dir / "src/tiny.bin", Bytes(10, 1));
   const e2e::RunResult add = Xkrf({"big", "src/*.bin"}, dir.path());
   ASSERT_EQ(add.exit_code, 0) << add.out;
@@ -42,7 +44,7 @@ TEST(XkrfMemory, LargeFilesCostNoMoreThanSmallOnes) {
   const e2e::RunResult ext = Xkrf({"../big", "src/large.bin", "-ext"}, dir / "out");
   ASSERT_EQ(ext.exit_code, 0) << ext.out;
   EXPECT_LT(ext.max_rss_kb - add_small.max_rss_kb, kAllowedGrowthKb) << "extracting";
-  EXPECT_TRUE(e2e::ReadFile(dir / "out/src/large.bin") == LargeFile(48 << 20));
+  EXPECT_TRUE(e2e::ReadFile(dir / "out/src/large.bin") == LargeFile(kLargeSize));
 
   const e2e::RunResult del = Xkrf({"big", "src/tiny.bin", "-del"}, dir.path());
   ASSERT_EQ(del.exit_code, 0) << del.out;
