@@ -293,9 +293,12 @@ void AddFile(RunState* st, const AddStep& step, AddBuffers* buffers) {
   }
   st->need_upd = true;
   krfdir_t& old = st->dir[found->second];
-  // Where the new data may not fit the old block (judged by the file's
-  // length, before encoding), the old entry is flagged and the file takes a
-  // new slot at the end.
+  // The new data has gone to a new block at the end of the data either
+  // way; only the directory slot is decided here. The entry keeps its
+  // place in the directory unless its old block is larger than the file's
+  // length (before encoding): then the old entry is flagged deleted and the
+  // file takes a new slot at the end. The old block stays as dead space
+  // until the compaction that ends this run (need_upd).
   if (old.Size <= step.size) {
     old = entry;
     return;
