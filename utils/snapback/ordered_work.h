@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -22,36 +23,36 @@ template <typename Result>
 class OrderedWork {
  public:
   // `work(job, worker)` runs on worker `worker` (0..threads-1); a worker
-  // does one job at a time, so per-worker state needs no lock.
+  // does one job at a time, so per-worker state needs no lock. Throws
+  // std::bad_alloc, with no thread left running, when memory runs out.
   OrderedWork(size_t count, size_t threads, std::function<Result(size_t, size_t)> work)
       : count_(count),
         window_(threads < 1 ? 1 : 2 * threads),
         work_(std::move(work)),
         slots_(window_) {
     if (threads < 2) return;
+    workers_.reserve(threads);
     try {
       for (size_t t = 0; t < threads; ++t) workers_.emplace_back([this, t] { Serve(t); });
     } catch (const std::system_error&) {
       // No more threads to be had: the ones started serve alone, or the
       // taker does the jobs itself.
+    } catch (...) {
+      Stop();
+      throw;
     }
   }
 
-  ~OrderedWork() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    room_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-  }
+  ~OrderedWork() { Stop(); }
 
   OrderedWork(const OrderedWork&) = delete;
   OrderedWork& operator=(const OrderedWork&) = delete;
 
   // The result of the next job, in order; rethrows what the job threw.
+  // Asking for more results than there are jobs throws std::logic_error.
   Result TakeNext() {
     const size_t job = taken_;
+    if (job >= count_) throw std::logic_error("OrderedWork::TakeNext: every result has been taken");
     if (workers_.empty()) {
       ++taken_;
       return work_(job, 0);
@@ -77,6 +78,17 @@ class OrderedWork {
     std::optional<Result> result;
     std::exception_ptr failure;
   };
+
+  // Ends and joins the workers started.
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    room_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+    workers_.clear();
+  }
 
   void Serve(size_t worker) {
     std::unique_lock<std::mutex> lock(mutex_);

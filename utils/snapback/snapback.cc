@@ -325,6 +325,8 @@ int RunSnapback(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::fprintf(err, "snapback: %s\n", fatal.message.c_str());
   } catch (const std::bad_alloc&) {
     std::fprintf(err, "snapback: not enough memory\n");
+  } catch (const std::exception& e) {
+    std::fprintf(err, "snapback: internal error: %s\n", e.what());
   }
   return kExitFatal;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 #include <system_error>
 #include <utility>
 
@@ -28,7 +29,10 @@ AddPipeline::AddPipeline(std::vector<PipelineFile> files, bool rle, size_t chunk
         new uint8_t[mixed::RleEncoder::MaxOutput(chunk_) + mixed::RleEncoder::MaxOutput(0)]);
     free_.push_back(&b);
   }
-  if (files_.empty()) return;
+  if (files_.empty()) {
+    reader_done_ = true;
+    return;
+  }
   try {
     reader_ = std::thread([this] { Run(); });
   } catch (const std::system_error& e) {
@@ -53,7 +57,11 @@ Piece AddPipeline::Next() {
   }
   if (reading_ == nullptr) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !ready_.empty(); });
+    changed_.wait(lock, [this] { return !ready_.empty() || reader_done_; });
+    if (ready_.empty()) {
+      if (failure_) std::rethrow_exception(failure_);
+      throw std::logic_error("AddPipeline::Next: every piece has been taken");
+    }
     reading_ = ready_.front();
     ready_.pop_front();
     next_piece_ = 0;
@@ -91,18 +99,26 @@ void AddPipeline::Publish() {
 }
 
 void AddPipeline::Run() {
-  for (size_t i = 0; i < files_.size(); ++i) {
-    bool go_on = false;
-    try {
-      go_on = ReadFile(i);
-    } catch (...) {
-      // Out of memory: the writer ends the run at this file.
-      if (Reserve(0, 0)) Emit({i, Piece::kReadFailed, nullptr, 0, 0, true});
+  std::exception_ptr failure;
+  try {
+    for (size_t i = 0; i < files_.size(); ++i) {
+      const bool go_on = ReadFile(i);
+      if (filling_ == nullptr) break;  // stopping
+      if (!go_on) break;
     }
-    if (filling_ == nullptr) return;  // stopping
-    if (!go_on) break;
+    if (filling_ != nullptr) Publish();
+  } catch (...) {
+    // Out of memory, or anything else: the writer takes the pieces before
+    // it, then ends the run with it on its own thread. Nothing in here
+    // allocates, so nothing escapes the thread.
+    failure = std::current_exception();
   }
-  if (filling_ != nullptr) Publish();
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failure_ = failure;
+    reader_done_ = true;
+  }
+  changed_.notify_all();
 }
 
 // Mirrors, read for read, what the writer makes of the pieces: the same

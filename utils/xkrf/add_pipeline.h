@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -55,7 +56,9 @@ class AddPipeline {
   AddPipeline& operator=(const AddPipeline&) = delete;
 
   // The next piece, waiting for the reader if need be. Valid until the
-  // next call. REQUIRES: pieces remain (a file's last piece not yet taken).
+  // next call. Whatever the reader failed with (out of memory included) is
+  // thrown here, on the caller's thread, once the pieces before it are
+  // taken; asking past the last piece throws std::logic_error.
   Piece Next();
 
  private:
@@ -87,6 +90,8 @@ class AddPipeline {
   std::deque<Batch*> ready_;  // filled, in order
   std::deque<Batch*> free_;
   bool stop_ = false;
+  bool reader_done_ = false;    // it publishes nothing more
+  std::exception_ptr failure_;  // what ended the reader, if anything did
 
   Batch* filling_ = nullptr;  // the reader's
   uint64_t taken_ = 0;        // batches the reader has taken to fill

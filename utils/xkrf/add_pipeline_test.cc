@@ -5,8 +5,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <random>
+#include <stdexcept>
 
+#include "failing_allocation.h"
 #include "mixed/mixed.h"
 
 namespace xkrf {
@@ -144,6 +147,8 @@ TEST(AddPipeline, PiecesGiveEachFileEncodedOnlyWhenShorterElseAsItIs) {
   }
 }
 
+// Asking past the last piece is an error the caller sees, never a wait for
+// a reader that has ended.
 TEST(AddPipeline, FailuresEndTheFileAndTheReader) {
   Scratch scratch;
   const std::string good = scratch.Write("good", Bytes(10, 1));
@@ -159,12 +164,33 @@ TEST(AddPipeline, FailuresEndTheFileAndTheReader) {
   EXPECT_EQ(failed.kind, Piece::kOpenFailed);
   EXPECT_EQ(failed.file, 1u);
   EXPECT_TRUE(failed.last);
+  EXPECT_THROW(pipeline.Next(), std::logic_error);
 
   // A file found empty when it is read, though listed with bytes.
   AddPipeline shrunk({{empty, 4}}, false, kSmallChunk);
   const Piece nothing = shrunk.Next();
   EXPECT_EQ(nothing.kind, Piece::kReadFailed);
   EXPECT_TRUE(nothing.last);
+  EXPECT_THROW(shrunk.Next(), std::logic_error);
+
+  AddPipeline none({}, true, kSmallChunk);
+  EXPECT_THROW(none.Next(), std::logic_error);
+}
+
+// Memory that runs out on the reader's thread ends the run on the caller's,
+// as the same std::bad_alloc, after the pieces made before it.
+TEST(AddPipeline, ReaderOutOfMemoryReachesTheCaller) {
+  Scratch scratch;
+  std::vector<PipelineFile> files;
+  for (int i = 0; i < 20; ++i)
+    files.push_back({scratch.Write(Numbered('n', i), Noise(700, static_cast<uint32_t>(i))), 700});
+  failing_allocation::FailOtherThreads();
+  {
+    AddPipeline pipeline(files, true, kSmallChunk);
+    EXPECT_THROW(for (;;) pipeline.Next(), std::bad_alloc);
+  }
+  EXPECT_TRUE(failing_allocation::Fired());
+  failing_allocation::Reset();
 }
 
 TEST(AddPipeline, StopsCleanlyWhenTheWriterGivesUpEarly) {

@@ -107,6 +107,10 @@ int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
     std::fputs("Out of memory !\n", out);
     end_screen(out);
     return kExitFatal;
+  } catch (const std::exception& e) {
+    std::fprintf(out, "Internal error: %s !\n", e.what());
+    end_screen(out);
+    return kExitFatal;
   }
   end_screen(out);
   return st.skipped > 0 ? kExitSkipped : kExitOk;
