@@ -93,7 +93,7 @@ check_xkrf() {
   usage=$(sed -nE 's/^ *"(Usage: [^"]*)\\n\\n";$/\1/p' "$cli")
   [ -n "$usage" ] || fail "xkrf: could not read the usage line from utils/xkrf/cli.cc"
   grep -qF -- "$usage" <<<"$text" || fail "xkrf: the page does not quote the usage line '$usage'"
-  check_exit_codes xkrf "$text" "$src/utils/xkrf/run_state.h"
+  check_exit_codes xkrf "$text" "$src/utils/about/exit_status.h"
 }
 
 # A converter: the synopsis names its arguments (as many as its source
@@ -112,7 +112,7 @@ check_converter() {
   done
   [ "$given" == "$count" ] ||
     fail "$tool: the page names $given arguments, the source reads argv up to [$count]"
-  check_exit_codes "$tool" "$text" "$src/utils/pcxframe/exit_status.h"
+  check_exit_codes "$tool" "$text" "$src/utils/about/exit_status.h"
 }
 
 check_page xkrf && check_xkrf "$page_text"

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "about/about.h"
+#include "about/exit_status.h"
 #include "host/file.h"
-#include "pcxframe/exit_status.h"
 #include "pcxframe/pcx_writer.h"
 #include "pngio/png_io.h"
 
@@ -21,7 +21,7 @@ constexpr std::string_view kImageSizeOutOfRange = "Image size outside the PCX ra
 int ReportFatal(const ToolSettings& settings, std::ostream& out, std::string_view message) {
   out << "\nError: " << message << "\n\n";
   end_screen(settings, out);
-  return kExitFatal;
+  return about::kExitFatal;
 }
 
 }  // namespace
@@ -191,9 +191,9 @@ int RunConverter(const ToolSettings& settings, int argc, const char* const* argv
       out << settings.name << " (KRF tools) " << about::Version() << "\n" << about::kLicenceLine;
     }
     out.flush();
-    return kExitOk;
+    return about::kExitOk;
   }
-  int status = kExitOk;
+  int status = about::kExitOk;
   try {
     Frame frame(settings, out, interactive);
     frame.set_png(args.png);
@@ -201,7 +201,7 @@ int RunConverter(const ToolSettings& settings, int argc, const char* const* argv
     frame.CheckArgument(args.argc());
     frame.LoadPalette();
     body(frame, args);
-    status = frame.skipped() > 0 ? kExitSkipped : kExitOk;
+    status = frame.skipped() > 0 ? about::kExitSkipped : about::kExitOk;
   } catch (const Fatal& e) {
     status = ReportFatal(settings, out, e.what());
   } catch (const std::bad_alloc&) {

@@ -1,8 +1,8 @@
 #include <unistd.h>
 
+#include "about/exit_status.h"
 #include "host/process.h"
 #include "pcxframe/console_stream.h"
-#include "pcxframe/exit_status.h"
 #include "picsnap/picsnap.h"
 
 int main(int argc, char** argv) {
@@ -10,5 +10,5 @@ int main(int argc, char** argv) {
   host::GuardStandardDescriptors();
   pcxframe::ConsoleStream out(STDOUT_FILENO);
   const int status = picsnap::RunPicsnap(argc, argv, out, out.interactive());
-  return out.Finish("picsnap") ? status : pcxframe::kExitFatal;
+  return out.Finish("picsnap") ? status : about::kExitFatal;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "about/exit_status.h"
 #include "host/byteorder.h"
 #include "host/file.h"
 #include "snapback/colour_map.h"
@@ -23,9 +24,9 @@ namespace snapback {
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFatal = 1;
-constexpr int kExitSkipped = 2;
+using about::kExitFatal;
+using about::kExitOk;
+using about::kExitSkipped;
 constexpr size_t kPaletteSize = 768;
 // The largest sides the converters take back: pictures and WAD2 textures
 // by their rules, WAL textures by what a PCX header can hold.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "about/about.h"
+#include "about/exit_status.h"
 #include "host/file.h"
 #include "host/process.h"
 #include "mixed/mixed.h"
@@ -20,10 +21,9 @@ namespace xkrf {
 using krf::krfdir_t;
 using krf::krfheader_t;
 
-// Exit statuses, the same across the kit.
-inline constexpr int kExitOk = 0;       // everything asked for was done
-inline constexpr int kExitFatal = 1;    // a fatal error, or a -test that found damage
-inline constexpr int kExitSkipped = 2;  // finished, but something asked for was skipped
+using about::kExitFatal;
+using about::kExitOk;
+using about::kExitSkipped;
 
 enum Action { kAdd = 1, kDelete = 2, kList = 3, kExtract = 4, kTest = 5 };
 

@@ -1,13 +1,14 @@
-// Exit statuses shared by the three converters, the same across the kit.
+// The exit statuses of every tool of the kit.
 #pragma once
 
-namespace pcxframe {
+namespace about {
 
 // Everything asked for was done.
 inline constexpr int kExitOk = 0;
-// A fatal error, or console output that could not be written.
+// A fatal error, console output that could not be written, or (xkrf -test)
+// damage found.
 inline constexpr int kExitFatal = 1;
 // The run finished, but something asked for was skipped, each with its message.
 inline constexpr int kExitSkipped = 2;
 
-}  // namespace pcxframe
+}  // namespace about
