@@ -162,13 +162,46 @@ TEST(XkrfExtract, EntryOutsideTheFileIsFatal) {
   }
 }
 
+// Files are written on a second thread while the next entries are read: what
+// is in the way, and a failure, must show as on one thread, and the run
+// ends at the entry that failed, nothing written after it.
 TEST(XkrfExtract, OutputThatCannotBeCreatedIsFatal) {
-  ScratchDir dir;
-  e2e::MakeDirs(dir / "x.bin");
-  e2e::WriteFile(dir / "data.krf", BuildArchive({{"x.bin", kLive | kNone, Bytes(6, 'x')}}));
-  ExpectTranscript(Xkrf({"data", "x.bin", "-ext"}, dir.path()), 1,
-                   Summary("ext, ", "data.krf", "x.bin") + Contains(1) + "extracting x.bin..." +
-                       "Couldn't create file !\n" + kClosing);
+  const std::string created = "Couldn't create file !\n";
+  const struct {
+    std::string what;
+    std::vector<Crafted> entries;
+    int status;
+    std::string transcript;  // after the summary
+    std::vector<std::string> tree;
+  } cases[] = {
+      {"a folder in the way",
+       {{"a.bin", kLive | kNone, Bytes(6, 'a')},
+        {"x.bin", kLive | kNone, Bytes(6, 'x')},
+        {"z.bin", kLive | kNone, Bytes(6, 'z')},
+        {"sub\\y.bin", kLive | kNone, Bytes(6, 'y')}},
+       1,
+       Contains(4) + Extracting("a.bin") + "extracting x.bin..." + created + kClosing,
+       {"a.bin", "data.krf", "x.bin"}},
+      {"a file of the run in the way of a folder",
+       {{"w.d", kLive | kNone, Bytes(6, 'w')}, {"w.d\\y.bin", kLive | kNone, Bytes(6, 'y')}},
+       1,
+       Contains(2) + Extracting("w.d") + "extracting w.d\\y.bin..." + created + kClosing,
+       {"data.krf", "w.d", "x.bin"}},
+      {"a file of the run under another case",
+       {{"b.bin", kLive | kNone, Bytes(6, 'b')}, {"B.BIN", kLive | kNone, Bytes(3, 'B')}},
+       0,
+       Contains(2) + Extracting("b.bin") + Extracting("B.BIN") + Finish(2),
+       {"b.bin", "data.krf", "x.bin"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchDir dir;
+    e2e::MakeDirs(dir / "x.bin");
+    e2e::WriteFile(dir / "data.krf", BuildArchive(c.entries));
+    ExpectTranscript(Xkrf({"data", "*.*", "-subs", "-ext"}, dir.path()), c.status,
+                     Summary("subs, ext, ", "data.krf", "*.*") + c.transcript);
+    EXPECT_EQ(Tree(dir.path()), c.tree);
+  }
 }
 
 TEST(XkrfExtract, NothingIsWrittenOutsideTheWorkingDirectory) {

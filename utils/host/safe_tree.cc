@@ -26,6 +26,30 @@ bool Exists(int dirfd, const std::string& name) {
   return ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// Creates or empties `target` in the directory `dirfd`; see CreateFile.
+bool CreateIn(int dirfd, const SafeTree::Target& target, File* out) {
+  const char* name = target.spelling.c_str();
+  // Written through, a link would lead elsewhere, and a FIFO or a device
+  // would block the open or take the bytes somewhere else: each is removed
+  // first, so a fresh file is created in its place.
+  if ((target.is_link || target.is_other) && ::unlinkat(dirfd, name, 0) != 0) return false;
+  int fd;
+  do {
+    fd = ::openat(dirfd, name,
+                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                  0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  out->Adopt(fd);
+  // Whatever was put there since the lookup: only a regular file is written.
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    out->Close();
+    return false;
+  }
+  return true;
+}
+
 std::string ScanForSpelling(int dirfd, const std::string& name) {
   if (Exists(dirfd, name)) return name;
   const std::string best = ExistingSpelling(dirfd, name);
@@ -141,7 +165,7 @@ TreeResult SafeTree::Walk(const std::vector<std::string>& components, bool* crea
       folder->indexed = true;
     }
   }
-  dir_ = std::move(current);
+  dir_ = std::make_shared<const File>(std::move(current));
   current_ = folder;
   return TreeResult::kOk;
 }
@@ -150,7 +174,7 @@ TreeResult SafeTree::Enter(const std::vector<std::string>& components, bool* cre
   *created = false;
   if (current_ != nullptr && components == components_) return TreeResult::kOk;
   current_ = nullptr;
-  dir_.Close();
+  dir_.reset();
   for (const std::string& level : components) {
     if (!OneLevel(level)) return TreeResult::kUnsafe;
   }
@@ -169,7 +193,7 @@ SafeTree::Target SafeTree::Find(const std::string& name) {
   target.spelling = name;
   if (current_ == nullptr) return target;
   struct stat st;
-  target.exists = Resolve(current_, dir_.fd(), name, &target.spelling, &st);
+  target.exists = Resolve(current_, dir_->fd(), name, &target.spelling, &st);
   if (target.exists) {
     target.is_link = S_ISLNK(st.st_mode);
     target.is_other = !S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
@@ -181,27 +205,21 @@ SafeTree::Target SafeTree::Find(const std::string& name) {
 
 bool SafeTree::CreateFile(const Target& target, File* out) {
   if (current_ == nullptr || !OneLevel(target.spelling)) return false;
-  const char* name = target.spelling.c_str();
-  // Written through, a link would lead elsewhere, and a FIFO or a device
-  // would block the open or take the bytes somewhere else: each is removed
-  // first, so a fresh file is created in its place.
-  if ((target.is_link || target.is_other) && ::unlinkat(dir_.fd(), name, 0) != 0) return false;
-  int fd;
-  do {
-    fd = ::openat(dir_.fd(), name,
-                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                  0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  out->Adopt(fd);
-  // Whatever was put there since the lookup: only a regular file is written.
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    out->Close();
-    return false;
-  }
+  if (!CreateIn(dir_->fd(), target, out)) return false;
   Note(current_, target.spelling);
   return true;
+}
+
+bool SafeTree::Plan(const Target& target, PlannedFile* planned) {
+  if (current_ == nullptr || !OneLevel(target.spelling)) return false;
+  planned->dir_ = dir_;
+  planned->target_ = target;
+  Note(current_, target.spelling);
+  return true;
+}
+
+bool SafeTree::PlannedFile::Create(File* out) const {
+  return dir_ != nullptr && CreateIn(dir_->fd(), target_, out);
 }
 
 }  // namespace host

@@ -69,6 +69,28 @@ class SafeTree {
   // a regular file open.
   bool CreateFile(const Target& target, File* out);
 
+  // Whether Enter(components) would keep the current directory.
+  bool IsCurrent(const std::vector<std::string>& components) const {
+    return current_ != nullptr && components == components_;
+  }
+
+  // A file CreateFile would make, to be made later, on any thread: it goes
+  // into the directory current when it was planned, which stays open for
+  // it, and its name counts as made from the planning on. One thread at a
+  // time may Create a given PlannedFile; the tree itself stays on its own.
+  class PlannedFile {
+   public:
+    // As CreateFile.
+    bool Create(File* out) const;
+
+   private:
+    friend class SafeTree;
+    std::shared_ptr<const File> dir_;
+    Target target_;
+  };
+  // False, planning nothing, where CreateFile would fail at once.
+  bool Plan(const Target& target, PlannedFile* planned);
+
   // Directory entries read by the scans that built the name indexes so
   // far: the measure of the work done apart from each file's own calls.
   uint64_t names_read() const { return names_read_; }
@@ -91,8 +113,8 @@ class SafeTree {
 
   File root_;  // the working directory, opened at the first Enter
   std::unique_ptr<Folder> top_;
-  File dir_;
-  Folder* current_ = nullptr;  // null while no directory is open
+  std::shared_ptr<const File> dir_;  // shared with the files planned in it
+  Folder* current_ = nullptr;        // null while no directory is open
   std::vector<std::string> components_;
   uint64_t names_read_ = 0;
 };
