@@ -28,10 +28,6 @@ int ReportFatal(const ToolSettings& settings, std::ostream& out, std::string_vie
 
 void error(std::string_view message) { throw Fatal(message); }
 
-void test(int64_t actual, int64_t expected) {
-  if (actual != expected) error(kReadWriteError);
-}
-
 void end_screen(const ToolSettings& settings, std::ostream& out) {
   out << settings.thanks << about::kNewsLine << about::kBugsLine;
 }

@@ -9,12 +9,12 @@
 #include <cstdint>
 #include <functional>
 #include <ostream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "about/about.h"
+#include "about/fatal.h"
 #include "host/file.h"
 #include "host/process.h"
 #include "pcxframe/pcx_format.h"
@@ -28,19 +28,13 @@ inline constexpr std::string_view kPaletteMissing = "Could not open 'palette.lmp
 inline constexpr std::string_view kReadWriteError = about::kReadWriteError;
 inline constexpr std::string_view kOutOfMemory = "Not enough memory !\n";
 
-class Fatal : public std::runtime_error {
- public:
-  explicit Fatal(std::string_view message) : std::runtime_error(std::string(message)) {}
-};
+using about::Fatal;
 
 // Ends the run with `message`. Never returns.
 [[noreturn]] void error(std::string_view message);
 
-// The I/O check: a count obtained that differs from the count expected ends
-// the run with kReadWriteError.
-void test(int64_t actual, int64_t expected);
-// The same for a call that tells only whether it succeeded.
-inline void test(bool ok) { test(ok ? 1 : 0, 1); }
+// The I/O check (see about/fatal.h).
+using about::test;
 
 // Prints the closing screen of a run that ended on an error.
 void end_screen(const ToolSettings& settings, std::ostream& out);

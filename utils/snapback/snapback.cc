@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "about/exit_status.h"
+#include "about/fatal.h"
 #include "host/byteorder.h"
 #include "host/file.h"
 #include "snapback/colour_map.h"
@@ -38,9 +39,7 @@ constexpr int kTextureStep = 8;
 constexpr int64_t kMaxWadSize = INT32_MAX;
 
 // A failure that ends the run: the message names the file and the reason.
-struct Fatal {
-  std::string message;
-};
+using about::Fatal;
 
 struct Limits {
   int max_side;
@@ -323,7 +322,7 @@ int RunSnapback(int argc, char** argv, std::FILE* out, std::FILE* err) {
     }
     return run.status();
   } catch (const Fatal& fatal) {
-    std::fprintf(err, "snapback: %s\n", fatal.message.c_str());
+    std::fprintf(err, "snapback: %s\n", fatal.what());
   } catch (const std::bad_alloc&) {
     std::fprintf(err, "snapback: not enough memory\n");
   } catch (const std::exception& e) {

@@ -3,13 +3,13 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <stdexcept>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "about/about.h"
 #include "about/exit_status.h"
+#include "about/fatal.h"
 #include "host/file.h"
 #include "host/process.h"
 #include "mixed/mixed.h"
@@ -29,18 +29,10 @@ enum Action { kAdd = 1, kDelete = 2, kList = 3, kExtract = 4, kTest = 5 };
 
 using about::kReadWriteError;
 
-// Every failure of a run: the message is printed as it stands, then the
-// closing screen, and the run ends with kExitFatal.
-class Fatal : public std::runtime_error {
- public:
-  explicit Fatal(const std::string& message) : std::runtime_error(message) {}
-};
-
-// The result check of every read, write, remove and rename.
-inline void test(int64_t actual, int64_t expected) {
-  if (actual != expected) throw Fatal(kReadWriteError);
-}
-inline void test(bool ok) { test(ok ? 1 : 0, 1); }
+// Every failure of a run is an about::Fatal: its message is printed, then
+// the closing screen, and the run ends with kExitFatal.
+using about::Fatal;
+using about::test;
 
 struct Settings {
   int action = kAdd;
