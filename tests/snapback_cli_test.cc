@@ -1,11 +1,16 @@
 // snapback's command line, skips and exit statuses: 0 all done, 2 some
 // images skipped (each named with its reason on standard error), 1 fatal.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "snapback_support.h"
 
@@ -14,6 +19,44 @@ namespace {
 
 class Cli : public SnapbackTest {
  protected:
+  // A run held half-way: its images, then thousands of missing ones whose
+  // messages fill a standard error nobody reads.
+  struct Stalled {
+    pid_t pid = -1;
+    int out = -1;
+    int err = -1;
+    std::string first_line;  // of standard output, as it arrived
+    // Sends `sig` and returns the signal that ended the run (0: it exited).
+    int Stop(int sig) {
+      kill(pid, sig);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      close(out);
+      close(err);
+      return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+    }
+  };
+  Stalled Stall(std::vector<std::string> args) {
+    for (int i = 0; i < 3000; ++i) args.push_back("missing" + std::to_string(i) + ".pcx");
+    int out_pipe[2], err_pipe[2];
+    EXPECT_EQ(pipe2(out_pipe, O_CLOEXEC), 0);
+    EXPECT_EQ(pipe2(err_pipe, O_CLOEXEC), 0);
+    Stalled run;
+    run.pid = e2e::Spawn(SNAPBACK_BIN, args, dir_.path(), out_pipe[1], err_pipe[1], {});
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    run.out = out_pipe[0];
+    run.err = err_pipe[0];
+    pollfd wait = {run.out, POLLIN, 0};
+    while (run.first_line.find('\n') == std::string::npos && poll(&wait, 1, 10000) == 1) {
+      char buf[256];
+      const ssize_t n = read(run.out, buf, sizeof buf);
+      if (n <= 0) break;
+      run.first_line.append(buf, static_cast<size_t>(n));
+    }
+    return run;
+  }
+
   // An 8-bit PCX of `w` x `h` with the test palette, written by picsnap.
   void MakePcx(const std::string& name, int w, int h) {
     e2e::WriteFile(dir_ / (name + ".lmp"),
@@ -53,12 +96,115 @@ TEST_F(Cli, SkipsEndWithStatusTwoAndTheirReasons) {
 
 TEST_F(Cli, AllSkippedLeavesAnExistingWadAlone) {
   MakePcx("odd", 12, 8);
-  e2e::WriteFile(dir_ / "keep.wad", std::string("precious"));
+  e2e::WriteFile(dir_ / "keep.wad", std::string("WAD2precious"));
   const auto r = Tool(SNAPBACK_BIN, {"wad", "keep.wad", "odd.pcx"});
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_NE(r.err.find("keep.wad: not written"), std::string::npos) << r.err;
   const Bytes kept = e2e::ReadFile(dir_ / "keep.wad");
-  EXPECT_EQ(std::string(kept.begin(), kept.end()), "precious");
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "WAD2precious");
+}
+
+// An input is never written: a wad OUT that is one of the images (by any
+// spelling) or that holds no WAD2 file ends the run before anything is
+// written; an lmp or wal output that is an input is skipped.
+TEST_F(Cli, InputsAreNeverOutputs) {
+  MakePcx("a", 8, 8);
+  MakePcx("b", 8, 8);
+  MakePcx("pal", 8, 8);
+  e2e::WriteFile(dir_ / "pal.lmp", e2e::ReadFile(dir_ / "palette.lmp"));
+  std::remove((dir_ / "b.lmp").c_str());
+  ASSERT_EQ(symlink("a.pcx", (dir_ / "alias.pcx").c_str()), 0);
+  ASSERT_EQ(symlink("a.pcx", (dir_ / "b.lmp").c_str()), 0);
+  e2e::WriteFile(dir_ / "notes.wad", std::string("not a wad"));
+  const Bytes a = e2e::ReadFile(dir_ / "a.pcx");
+  const Bytes pal = e2e::ReadFile(dir_ / "pal.lmp");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"wad", "a.pcx", "a.pcx", "b.pcx"}, 1, "a.pcx: is the image a.pcx itself"},
+      {{"wad", "./alias.pcx", "b.pcx", "a.pcx"}, 1, "./alias.pcx: is the image a.pcx itself"},
+      {{"wad", "a.pcx", "b.pcx"}, 1, "a.pcx: exists and is no WAD2 file"},
+      {{"wad", "notes.wad", "b.pcx"}, 1, "notes.wad: exists and is no WAD2 file"},
+      {{"wad", "-p", "pal.lmp", "pal.lmp", "b.pcx"}, 1, "pal.lmp: is the palette"},
+      {{"lmp", "-p", "pal.lmp", "pal.pcx"}, 2, "pal.pcx: skipped: pal.lmp is an input of this run"},
+      {{"lmp", "alias.pcx", "b.pcx"}, 2, "b.pcx: skipped: b.lmp is an input of this run"},
+  };
+  for (const Case& c : cases) {
+    const auto r = Tool(SNAPBACK_BIN, c.args);
+    EXPECT_EQ(r.exit_code, c.status) << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(e2e::ReadFile(dir_ / "a.pcx"), a);
+  EXPECT_EQ(e2e::ReadFile(dir_ / "pal.lmp"), pal);
+  const Bytes notes = e2e::ReadFile(dir_ / "notes.wad");
+  EXPECT_EQ(std::string(notes.begin(), notes.end()), "not a wad");
+  EXPECT_TRUE(e2e::Exists(dir_ / "alias.lmp")) << "the run goes on after a skip";
+}
+
+// Outputs are compared as files: the second image of one output is skipped
+// with both named, and a name that cannot be had skips only its image.
+TEST_F(Cli, EachOutputOnceAndBadNamesSkipOnlyTheirImage) {
+  MakePcx("t", 8, 8);
+  MakePcx("u", 8, 8);
+  e2e::MakeDirs(dir_ / "sub");
+  e2e::WriteFile(dir_ / "sub/t.pcx", e2e::ReadFile(dir_ / "t.pcx"));
+  ASSERT_EQ(symlink("sub", (dir_ / "link").c_str()), 0);
+  std::remove((dir_ / "u.lmp").c_str());
+  e2e::MakeDirs(dir_ / "u.lmp");          // a folder where an output should go
+  const std::string long_name(253, 'n');  // its output's name is four bytes longer
+  e2e::WriteFile(dir_ / long_name, e2e::ReadFile(dir_ / "t.pcx"));
+  const std::string cases[][4] = {
+      {"lmp", "t.pcx", "./t.pcx",
+       "./t.pcx: skipped: ./t.lmp was written already by this run, from t.pcx"},
+      {"wal", "sub/t.pcx", "link/t.pcx",
+       "link/t.pcx: skipped: link/t.wal was written already by this run, from sub/t.pcx"},
+      {"lmp", "u.pcx", "t.pcx", "u.pcx: skipped: u.lmp: cannot create: Is a directory"},
+      {"lmp", long_name, "t.pcx", ": cannot create: File name too long"},
+  };
+  for (const auto& c : cases) {
+    const auto r = Tool(SNAPBACK_BIN, {c[0], c[1], c[2]});
+    EXPECT_EQ(r.exit_code, 2) << c[3];
+    EXPECT_NE(r.err.find(c[3]), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+  }
+  EXPECT_TRUE(e2e::Exists(dir_ / "t.lmp"));
+  EXPECT_TRUE(e2e::Exists(dir_ / "sub/t.wal"));
+}
+
+// Lines written reach a pipe while the run still goes on, here stalled on a
+// standard error nobody reads.
+TEST_F(Cli, LinesReachAPipeWhileTheRunGoesOn) {
+  MakePcx("ok", 8, 8);
+  Stalled run = Stall({"lmp", "ok.pcx"});
+  EXPECT_EQ(run.first_line, "ok.pcx -> ok.lmp (8x8)\n");
+  run.Stop(SIGKILL);
+}
+
+// A run stopped by a signal, a catchable one or kill -9, leaves no file of
+// its own behind, and the previous OUT.wad as it was.
+TEST_F(Cli, StoppedRunsLeaveNothingBehind) {
+  MakePcx("ok", 8, 8);
+  ASSERT_EQ(Tool(SNAPBACK_BIN, {"wad", "out.wad", "ok.pcx"}).exit_code, 0);
+  const Bytes before = e2e::ReadFile(dir_ / "out.wad");
+  const auto listing = [this] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  const std::vector<std::string> files = listing();
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGKILL}) {
+    Stalled run = Stall({"wad", "out.wad", "ok.pcx"});
+    EXPECT_EQ(run.first_line, "ok.pcx -> out.wad: ok (8x8)\n") << sig;
+    EXPECT_EQ(run.Stop(sig), sig);
+    EXPECT_EQ(listing(), files) << "signal " << sig;
+    EXPECT_EQ(e2e::ReadFile(dir_ / "out.wad"), before) << "signal " << sig;
+  }
 }
 
 TEST_F(Cli, FatalErrorsEndWithStatusOne) {

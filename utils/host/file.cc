@@ -108,6 +108,14 @@ bool File::Identity(uint64_t* device, uint64_t* inode) const {
   return true;
 }
 
+bool IdentifyFile(const std::string& path, FileId* id) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return false;
+  id->device = static_cast<uint64_t>(st.st_dev);
+  id->inode = static_cast<uint64_t>(st.st_ino);
+  return true;
+}
+
 bool File::IsAt(const std::string& path) const {
   struct stat by_name, by_fd;
   return ::stat(path.c_str(), &by_name) == 0 && ::fstat(fd_, &by_fd) == 0 &&

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cerrno>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,6 +15,18 @@ namespace host {
 
 // errno of an Open that found something other than a regular file.
 inline constexpr int kNotRegularFile = ENODEV;
+
+// What makes a file the same file under every name it has: two paths with
+// equal ids lead to one file, however they are spelled.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  friend auto operator<=>(const FileId&, const FileId&) = default;
+};
+
+// The id of the file `path` leads to, symbolic links followed; false (errno
+// set) when it leads nowhere.
+bool IdentifyFile(const std::string& path, FileId* id);
 
 class File {
  public:

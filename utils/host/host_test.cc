@@ -11,6 +11,7 @@
 #include "host/dir_search.h"
 #include "host/file.h"
 #include "host/safe_tree.h"
+#include "host/temp_file.h"
 
 namespace host {
 namespace {
@@ -321,6 +322,45 @@ TEST_F(HostDir, SafeTreeReplacesSpecialFilesAndEmptiesRegularOnes) {
   std::vector<uint8_t> twin;
   ASSERT_TRUE(ReadWholeFile("twin", &twin));
   EXPECT_EQ(std::string(twin.begin(), twin.end()), "new");  // the same file, emptied
+}
+
+// A staged file has no name until it takes its target's; leftovers of
+// stopped runs go, a hidden file a running process holds stays; a name that
+// cannot be had leaves nothing.
+TEST_F(HostDir, StagedFileAppearsWholeAndSweepsLeftovers) {
+  const auto listing = [] {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(".")) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  Touch("target", "old");
+  Touch(".tool-aaaaaa", "left over");
+  Touch(".tool-bbbbbb", "in use");
+  File held;
+  ASSERT_TRUE(held.Open(".tool-bbbbbb", File::Mode::kRead));
+  ASSERT_TRUE(held.Lock(true, false));
+  StagedFile staged;
+  ASSERT_TRUE(staged.Create("target", ".tool-"));
+  const std::vector<std::string> expected = {".tool-bbbbbb", "target"};
+  EXPECT_EQ(listing(), expected);
+  ASSERT_TRUE(staged.file().Write("new", 3));
+  ASSERT_TRUE(staged.file().Sync());
+  EXPECT_EQ(listing(), expected) << "no name while written";
+  ASSERT_TRUE(staged.PutInPlace());
+  EXPECT_EQ(listing(), expected);
+  std::vector<uint8_t> content;
+  ASSERT_TRUE(ReadWholeFile("target", &content));
+  EXPECT_EQ(std::string(content.begin(), content.end()), "new");
+
+  fs::create_directory("folder");
+  StagedFile refused;
+  ASSERT_TRUE(refused.Create("folder", ".tool-"));
+  EXPECT_FALSE(refused.PutInPlace());
+  EXPECT_TRUE(fs::is_directory("folder"));
+  EXPECT_EQ(listing(), (std::vector<std::string>{".tool-bbbbbb", "folder", "target"}));
 }
 
 }  // namespace

@@ -35,12 +35,23 @@ void ReportWriteError(const char* tool, int error) {
   }
 }
 
+namespace {
+
+int g_console_error = 0;  // errno of the first failed FlushConsole
+
+}  // namespace
+
+void FlushConsole(std::FILE* out) {
+  errno = 0;
+  if (std::fflush(out) != 0 && g_console_error == 0) g_console_error = errno;
+}
+
 bool FinishConsole(std::FILE* out, const char* tool) {
   errno = 0;
   const bool flushed = std::fflush(out) == 0;
   const int error = errno;
   if (flushed && !std::ferror(out)) return true;
-  ReportWriteError(tool, flushed ? 0 : error);
+  ReportWriteError(tool, flushed ? g_console_error : error);
   return false;
 }
 

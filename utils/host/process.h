@@ -24,6 +24,9 @@ void GuardStandardDescriptors();
 // not, prints "<tool>: write error[: reason]" on standard error, as
 // coreutils do; the caller then ends with the fatal status.
 bool FinishConsole(std::FILE* out, const char* tool);
+// Flushes `out` while the run goes on; the reason of a failure is kept for
+// FinishConsole to name. Not for use on several threads at once.
+void FlushConsole(std::FILE* out);
 // The same report for output that is not a stdio stream; `error` is the
 // errno of the failure, 0 when unknown.
 void ReportWriteError(const char* tool, int error);

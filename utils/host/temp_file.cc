@@ -1,10 +1,20 @@
 #include "host/temp_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace host {
 
@@ -124,6 +134,211 @@ bool TempFile::ReplaceOver(const std::string& target) {
   // file systems refuse) does not undo it.
   ::fsync(dir_.fd());
   return true;
+}
+
+namespace {
+
+// The hidden names an interrupt removes. The handler only reads them, and a
+// name is complete before its flag says so.
+constexpr int kInterruptSlots = 4;
+char g_hidden_paths[kInterruptSlots][PATH_MAX];
+std::atomic<bool> g_hidden_used[kInterruptSlots];
+
+extern "C" void RemoveHiddenAndStop(int sig) {
+  const int saved = errno;
+  for (int i = 0; i < kInterruptSlots; ++i) {
+    if (g_hidden_used[i].load()) ::unlink(g_hidden_paths[i]);
+  }
+  errno = saved;
+  // The handler was reset to the default action on entry: once it returns,
+  // the signal ends the process the way it would have, for its parent to see.
+  ::raise(sig);
+}
+
+// Takes over SIGINT, SIGTERM and SIGHUP where they still have their default
+// action; one that is ignored (nohup) or handled by someone stays so.
+void CatchInterrupts() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+    struct sigaction act {};
+    act.sa_handler = RemoveHiddenAndStop;
+    sigemptyset(&act.sa_mask);
+    act.sa_flags = SA_RESETHAND;
+    ::sigaction(sig, &act, nullptr);
+  }
+}
+
+// The slot that now holds `path`, or -1 when none is free (the name is then
+// left to the next run's sweep).
+int RemoveOnInterrupt(const std::string& path) {
+  CatchInterrupts();
+  if (path.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kInterruptSlots; ++i) {
+    if (g_hidden_used[i].load()) continue;
+    std::memcpy(g_hidden_paths[i], path.c_str(), path.size() + 1);
+    g_hidden_used[i].store(true);
+    return i;
+  }
+  return -1;
+}
+
+void KeepOnInterrupt(int slot) {
+  if (slot >= 0) g_hidden_used[slot].store(false);
+}
+
+// Six letters that make a hidden name unlikely to be taken.
+std::string RandomLetters() {
+  static uint64_t state =
+      static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+      static_cast<uint64_t>(::getpid()) << 20;
+  std::string out(6, 'a');
+  for (char& c : out) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    c = static_cast<char>('a' + (state >> 33) % 26);
+  }
+  return out;
+}
+
+bool IsHiddenName(const char* name, const std::string& prefix) {
+  return std::strncmp(name, prefix.c_str(), prefix.size()) == 0 &&
+         std::strlen(name) == prefix.size() + 6;
+}
+
+// Removes the hidden files that stopped runs left in the folder: those no
+// running process holds locked. Once per folder and process.
+void SweepLeftovers(const File& dir, const std::string& dir_path, const std::string& prefix) {
+  static std::set<std::string> swept;
+  if (!swept.insert(dir_path + '\0' + prefix).second) return;
+  const int fd = ::dup(dir.fd());
+  if (fd < 0) return;
+  DIR* stream = ::fdopendir(fd);
+  if (stream == nullptr) {
+    ::close(fd);
+    return;
+  }
+  std::vector<std::string> found;
+  while (const dirent* entry = ::readdir(stream)) {
+    if (IsHiddenName(entry->d_name, prefix)) found.emplace_back(entry->d_name);
+  }
+  ::closedir(stream);
+  for (const std::string& name : found) {
+    const int other =
+        ::openat(dir.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (other < 0) continue;
+    File held;
+    held.Adopt(other);
+    struct stat st;
+    if (::fstat(other, &st) == 0 && S_ISREG(st.st_mode) && held.Lock(true, false) &&
+        NameLeadsTo(dir.fd(), name, other)) {
+      ::unlinkat(dir.fd(), name.c_str(), 0);
+    }
+  }
+}
+
+constexpr int kNameAttempts = 100;
+
+}  // namespace
+
+StagedFile::~StagedFile() {
+  if (!placed_) Forget();
+}
+
+bool StagedFile::Create(const std::string& target, const std::string& hidden_prefix) {
+  target_ = target;
+  prefix_ = hidden_prefix;
+  const std::string dir = HostDirName(target);
+  const int dirfd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirfd < 0) return false;
+  dir_.Adopt(dirfd);
+  SweepLeftovers(dir_, dir, prefix_);
+#ifdef O_TMPFILE
+  // The unnamed file is named later through /proc; without it, a hidden name.
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    // Mode 0666: the kernel takes the umask off, as for any new file.
+    const int fd = ::openat(dirfd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      file_.Adopt(fd);
+      // Held until the process ends, so a sweep never takes it for a leftover.
+      return file_.Lock(true, false);
+    }
+  }
+#endif
+  return CreateNamed();
+}
+
+bool StagedFile::CreateNamed() {
+  const std::string dir = HostDirName(target_);
+  for (int i = 0; i < kNameAttempts; ++i) {
+    const std::string name = prefix_ + RandomLetters();
+    const int fd =
+        ::openat(dir_.fd(), name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return false;
+    }
+    File fresh;
+    fresh.Adopt(fd);
+    // A sweep of another run may find the name before it is locked, and
+    // remove it: then another name.
+    if (!fresh.Lock(true, false) || !NameLeadsTo(dir_.fd(), name, fd)) continue;
+    file_ = std::move(fresh);
+    hidden_ = name;
+    slot_ = RemoveOnInterrupt(dir + name);
+    return true;
+  }
+  errno = EEXIST;
+  return false;
+}
+
+bool StagedFile::PutInPlace() {
+  if (hidden_.empty()) {
+    const std::string dir = HostDirName(target_);
+    const std::string proc = "/proc/self/fd/" + std::to_string(file_.fd());
+    for (int i = 0; i < kNameAttempts && hidden_.empty(); ++i) {
+      const std::string name = prefix_ + RandomLetters();
+      // Known to an interrupt before the name exists.
+      slot_ = RemoveOnInterrupt(dir + name);
+      if (::linkat(AT_FDCWD, proc.c_str(), dir_.fd(), name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        hidden_ = name;
+        break;
+      }
+      const int error = errno;
+      KeepOnInterrupt(std::exchange(slot_, -1));
+      if (error != EEXIST) {
+        errno = error;
+        return false;
+      }
+    }
+    if (hidden_.empty()) {
+      errno = EEXIST;
+      return false;
+    }
+  }
+  if (::renameat(dir_.fd(), hidden_.c_str(), AT_FDCWD, target_.c_str()) != 0) {
+    const int error = errno;
+    Forget();
+    errno = error;
+    return false;
+  }
+  placed_ = true;
+  KeepOnInterrupt(std::exchange(slot_, -1));
+  hidden_.clear();
+  // The rename is done either way; a folder that cannot be synced (some
+  // file systems refuse) does not undo it.
+  ::fsync(dir_.fd());
+  return true;
+}
+
+void StagedFile::Forget() {
+  if (!hidden_.empty() && file_.is_open() && NameLeadsTo(dir_.fd(), hidden_, file_.fd())) {
+    ::unlinkat(dir_.fd(), hidden_.c_str(), 0);
+  }
+  hidden_.clear();
+  KeepOnInterrupt(std::exchange(slot_, -1));
 }
 
 }  // namespace host

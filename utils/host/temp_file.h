@@ -46,4 +46,46 @@ class TempFile {
   bool renamed_ = false;
 };
 
+// A new file that takes its target's name only once it is complete, so no
+// stop of the process (an error, Ctrl-C, kill -9, a crash) ever leaves a
+// partly written file under any name. Where the system can (Linux), the file
+// has no name at all while it is written and vanishes with the process.
+// Elsewhere it is written under a hidden name, `hidden_prefix` and six
+// letters, in the target's folder: an interrupt (SIGINT, SIGTERM, SIGHUP)
+// removes it, and the first StagedFile a later run makes in that folder
+// removes what a harder stop left there (only files no running process
+// holds). Files are only ever made by one thread.
+class StagedFile {
+ public:
+  StagedFile() = default;
+  // Removes the file again unless it took its name.
+  ~StagedFile();
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+
+  // Creates the file in the folder of `target`, with the permission bits a
+  // new file gets. False, with errno set, when it cannot be made.
+  bool Create(const std::string& target, const std::string& hidden_prefix);
+
+  File& file() { return file_; }
+
+  // Flushed to disk first by the caller; gives the file the target's name,
+  // in one step over whatever stood there, and makes that durable. False,
+  // with errno set, when the name cannot be had (a folder stands there, the
+  // name is too long, ...); the file is then removed.
+  bool PutInPlace();
+
+ private:
+  bool CreateNamed();
+  void Forget();
+
+  std::string target_;
+  std::string prefix_;
+  File dir_;
+  std::string hidden_;  // the hidden name in the folder, "" while it has none
+  int slot_ = -1;       // where an interrupt finds the hidden name
+  File file_;
+  bool placed_ = false;
+};
+
 }  // namespace host

@@ -1,21 +1,23 @@
 // A file snapback writes, replaced whole or not at all: the bytes go into a
-// fresh file beside the target, which is flushed to disk and then renamed
-// over it. A run that fails half-way leaves an existing file as it was,
-// never a truncated one.
+// fresh file beside the target that has no name while it is written, which
+// is flushed to disk and then takes the target's name in one step. A run
+// that fails or is stopped half-way leaves an existing file as it was, and
+// no partly written file under any name.
 #pragma once
 
 #include <memory>
 #include <string>
 
 #include "host/file.h"
+#include "host/temp_file.h"
 
 namespace snapback {
 
 class OutputFile {
  public:
   OutputFile() = default;
-  // Removes the fresh file unless Commit succeeded.
-  ~OutputFile();
+  // Drops the fresh file unless it took its name.
+  ~OutputFile() = default;
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
@@ -27,16 +29,17 @@ class OutputFile {
   // Overwrites bytes already written (a header filled in last).
   bool PatchAt(int64_t offset, const void* data, size_t n);
 
-  // Flushes, syncs and renames the file over the target. False, with errno
-  // set, on any failure; the fresh file is then removed.
-  bool Commit();
+  // Writes out and syncs the data: false, with errno set, when the data
+  // could not be written.
+  bool Finish();
+  // Then gives the file the target's name. False, with errno set, when the
+  // name cannot be had (a folder stands there, the name is too long, ...):
+  // the fresh file is dropped, and what stood at the name stays.
+  bool PutInPlace() { return staged_.PutInPlace(); }
 
  private:
-  std::string target_;
-  std::string temp_path_;
-  host::File file_;
+  host::StagedFile staged_;
   std::unique_ptr<host::BufferedWriter> writer_;
-  bool committed_ = false;
 };
 
 }  // namespace snapback

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <new>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include "about/fatal.h"
 #include "host/byteorder.h"
 #include "host/file.h"
+#include "host/process.h"
 #include "snapback/colour_map.h"
 #include "snapback/image_file.h"
 #include "snapback/layouts.h"
@@ -150,15 +152,32 @@ class Run {
   int status() const { return skipped_ ? kExitSkipped : kExitOk; }
   const Options& options() const { return options_; }
 
+  // Messages on standard error come after the lines written before them,
+  // also when both go into one log.
   void Skip(const std::string& path, const std::string& reason) {
+    host::FlushConsole(out_);
     std::fprintf(err_, "snapback: %s: skipped: %s\n", path.c_str(), reason.c_str());
     skipped_ = true;
   }
   void Note(const std::string& path, const std::string& what) {
+    host::FlushConsole(out_);
     std::fprintf(err_, "snapback: %s: %s\n", path.c_str(), what.c_str());
   }
   void Wrote(const std::string& line) {
     if (!options_.quiet) std::fprintf(out_, "%s\n", line.c_str());
+    ShowProgress();
+  }
+  // Pushes out the lines printed so far at least every quarter of a second
+  // while the run is busy, so a pipe or a log sees them before the end.
+  void ShowProgress() {
+    if (pacer_.Due()) host::FlushConsole(out_);
+  }
+
+  // The files this run reads: none of them is ever written.
+  bool IsInput(const host::FileId& id) const { return inputs_.count(id) != 0; }
+  void AddInput(const std::string& path) {
+    host::FileId id;
+    if (host::IdentifyFile(path, &id)) inputs_.insert(id);
   }
 
   // Every image prepared ahead on the workers, taken in the order given.
@@ -175,6 +194,8 @@ class Run {
   std::vector<ColourMap>& maps_;
   std::FILE* out_;
   std::FILE* err_;
+  host::FlushPacer pacer_;
+  std::set<host::FileId> inputs_;
   bool skipped_ = false;
 };
 
@@ -201,18 +222,27 @@ void MakeDirectories(const std::string& dir) {
   }
 }
 
-// lmp and wal: one file per image, beside it or in the -o folder.
+// lmp and wal: one file per image, beside it or in the -o folder. Outputs
+// are told apart by the file they lead to, not by their spelling: an output
+// that is an input of the run, or a file this run wrote already, is skipped.
 void ConvertEach(Run& run) {
   const bool wal = run.options().command == Command::kWal;
   const Limits limits =
       wal ? Limits{kMaxWalSide, true, kMaxWalName} : Limits{kMaxPictureSide, false, SIZE_MAX};
-  std::set<std::string> written;
+  std::map<host::FileId, std::string> written;  // the image each file was written from
   OrderedWork<Prepared> prepared = run.PrepareAll(limits, wal ? Layout::kWal : Layout::kPicture);
   for (const std::string& path : run.options().images) {
+    run.ShowProgress();
     const Prepared image = prepared.TakeNext();
     const std::string target = OutputPath(run.options(), path, wal ? ".wal" : ".lmp");
-    if (written.count(target) != 0) {
-      run.Skip(path, target + " was written already by this run");
+    host::FileId id;
+    const bool exists = host::IdentifyFile(target, &id);
+    if (exists && written.count(id) != 0) {
+      run.Skip(path, target + " was written already by this run, from " + written[id]);
+      continue;
+    }
+    if (exists && run.IsInput(id)) {
+      run.Skip(path, target + " is an input of this run");
       continue;
     }
     if (!image.skip.empty()) {
@@ -225,9 +255,37 @@ void ConvertEach(Run& run) {
       continue;
     }
     file.writer().Write(image.bytes.data(), image.bytes.size());
-    if (!file.Commit()) throw Fatal{target + ": cannot write: " + Reason()};
-    written.insert(target);
+    if (!file.Finish()) throw Fatal{target + ": cannot write: " + Reason()};
+    if (!file.PutInPlace()) {
+      run.Skip(path, target + ": cannot create: " + Reason());
+      continue;
+    }
+    if (host::IdentifyFile(target, &id)) written[id] = path;
     run.Wrote(path + " -> " + target + " (" + Size(image.width, image.height) + ")");
+  }
+}
+
+// OUT.wad is written over only when it is a WAD2 file and none of the
+// run's inputs: forgetting OUT.wad on the command line (`snapback wad
+// *.png`) must not turn the first image into a WAD2 file.
+void CheckWadTarget(const Run& run, const std::string& target) {
+  host::FileId id;
+  if (!host::IdentifyFile(target, &id)) return;  // a new file
+  for (const std::string& image : run.options().images) {
+    host::FileId image_id;
+    if (host::IdentifyFile(image, &image_id) && image_id == id) {
+      throw Fatal{target + ": is the image " + image + " itself; nothing written"};
+    }
+  }
+  if (run.IsInput(id)) throw Fatal{target + ": is the palette; nothing written"};
+  host::File file;
+  uint8_t magic[4] = {};
+  if (!file.Open(target, host::File::Mode::kRead)) {
+    throw Fatal{target + ": cannot read what stands there: " + Reason() + "; nothing written"};
+  }
+  if (!file.ReadExactAt(0, magic, sizeof magic) ||
+      !std::equal(mipsnap::kWadMagic.begin(), mipsnap::kWadMagic.end(), magic)) {
+    throw Fatal{target + ": exists and is no WAD2 file; nothing written"};
   }
 }
 
@@ -239,6 +297,7 @@ void ConvertToWad(Run& run) {
   const std::string& target = options.wad_path;
   const Limits limits = options.pictures ? Limits{kMaxPictureSide, false, kMaxLumpName}
                                          : Limits{kMaxWadTextureSide, true, kMaxLumpName};
+  CheckWadTarget(run, target);
   OutputFile file;
   if (!file.Create(target)) throw Fatal{target + ": cannot create: " + Reason()};
   std::vector<uint8_t> header(mipsnap::kWadInfoSize, 0);
@@ -250,6 +309,7 @@ void ConvertToWad(Run& run) {
   OrderedWork<Prepared> prepared =
       run.PrepareAll(limits, options.pictures ? Layout::kPicture : Layout::kMiptex);
   for (const std::string& path : options.images) {
+    run.ShowProgress();
     const Prepared image = prepared.TakeNext();
     if (!image.skip.empty()) {
       run.Skip(path, image.skip);
@@ -283,9 +343,10 @@ void ConvertToWad(Run& run) {
   host::PutLE32(header.data() + mipsnap::kWadLumpCountOffset,
                 static_cast<uint32_t>(directory.size() / mipsnap::kLumpInfoSize));
   host::PutLE32(header.data() + mipsnap::kWadDirOffsetOffset, static_cast<uint32_t>(position));
-  if (!file.PatchAt(0, header.data(), header.size()) || !file.Commit()) {
+  if (!file.PatchAt(0, header.data(), header.size()) || !file.Finish()) {
     throw Fatal{target + ": cannot write: " + Reason()};
   }
+  if (!file.PutInPlace()) throw Fatal{target + ": cannot create: " + Reason()};
 }
 
 std::vector<uint8_t> LoadPalette(const std::string& path) {
@@ -314,6 +375,8 @@ int RunSnapback(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::vector<ColourMap> maps(WorkerCount(options.images.size()),
                                 ColourMap(palette.data(), options.fullbright));
     Run run(options, maps, out, err);
+    run.AddInput(options.palette_path);
+    for (const std::string& image : options.images) run.AddInput(image);
     if (!options.output_dir.empty()) MakeDirectories(options.output_dir);
     if (options.command == Command::kWad) {
       ConvertToWad(run);
