@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "converters_support.h"
 
@@ -96,6 +97,37 @@ TEST_F(Mipsnap, MissingOutputDirectory) {
                        "   - j..., skipping !\n"
                        "   - t..., texture: width 1, height 1 !! Could not create PCX file !\n");
   EXPECT_EQ(r.exit_code, 2);
+}
+
+// Lump names that give one output file, and an output that is the input:
+// the later image is skipped with both named, never written over the first.
+TEST_F(Mipsnap, OutputsThatCollideOrAreInputsAreSkipped) {
+  e2e::WriteFile(dir_ / "c.wad", Wad({{"*lava", PicLump(1, 1, {1})},
+                                      {"~lava", PicLump(1, 1, {2})},
+                                      {"a/b", PicLump(1, 1, {3})},
+                                      {"a_b", PicLump(1, 1, {4})},
+                                      {"self", PicLump(1, 1, {5})},
+                                      {"last", PicLump(1, 1, {6})}}));
+  e2e::MakeDirs(dir_ / "textures");
+  ASSERT_EQ(symlink("../c.wad", (dir_ / "textures/self.pcx").c_str()), 0);
+  const Bytes wad = e2e::ReadFile(dir_ / "c.wad");
+  const auto r = Run({"c.wad"});
+  const std::string line = "..., picture: width 1, height 1";
+  EXPECT_EQ(r.out, Banner(kMip) + Announce("c.wad", "textures/") + "   - *lava" + line +
+                       "\n   - ~lava" + line +
+                       " !! '~lava' gives textures/~lava.pcx, written for '*lava' already, "
+                       "skipping !\n   - a/b" +
+                       line + "\n   - a_b" + line +
+                       " !! 'a_b' gives textures/a_b.pcx, written for 'a/b' already, skipping !\n"
+                       "   - self" +
+                       line +
+                       " !! textures/self.pcx is an input of this run, skipping !\n   - last" +
+                       line + "\n");
+  EXPECT_EQ(r.exit_code, 2);
+  ExpectPcx(dir_ / "textures/~lava.pcx", Image{1, 1, {1}}, palette_);
+  ExpectPcx(dir_ / "textures/a_b.pcx", Image{1, 1, {3}}, palette_);
+  ExpectPcx(dir_ / "textures/last.pcx", Image{1, 1, {6}}, palette_);
+  EXPECT_EQ(e2e::ReadFile(dir_ / "c.wad"), wad);
 }
 
 Bytes WithField(Bytes wad, size_t at, uint32_t value) {

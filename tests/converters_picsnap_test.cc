@@ -87,6 +87,16 @@ TEST_F(Picsnap, OutputThatCannotBeCreatedIsNotFatal) {
   EXPECT_EQ(r.exit_code, 2);
 }
 
+TEST_F(Picsnap, OutputThatIsTheInputIsSkipped) {
+  e2e::WriteFile(dir_ / "x.lmp", PicLump(2, 1, {1, 2}));
+  ASSERT_EQ(symlink("x.lmp", (dir_ / "x.pcx").c_str()), 0);
+  const auto r = Run({"x"});
+  EXPECT_EQ(r.out, Banner(kPic) +
+                       ", picture: width 2, height 1 !! x.pcx is an input of this run, skipping !");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_EQ(e2e::ReadFile(dir_ / "x.lmp"), PicLump(2, 1, {1, 2}));
+}
+
 TEST_F(Picsnap, FailedWriteIsFatal) {
   // Writes beyond 100 bytes fail (EFBIG, as on a full disk): the PCX file
   // cannot be written in full.

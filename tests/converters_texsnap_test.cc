@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "converters_support.h"
 
@@ -55,6 +56,30 @@ TEST_F(Texsnap, ConvertsEveryWalInNameOrder) {
   for (const char* skipped : {"cut", "short", "wide", "zero", "folder", "*star"}) {
     EXPECT_FALSE(e2e::Exists(dir_ / ("textures/" + std::string(skipped) + ".pcx"))) << skipped;
   }
+}
+
+// Two files of one output name, and an output that is an input: the later
+// one is skipped with both named, never written over the first.
+TEST_F(Texsnap, OutputsThatCollideOrAreInputsAreSkipped) {
+  const Image first = TestImage(2, 2, 1), a = TestImage(1, 1, 2);
+  e2e::WriteFile(dir_ / "x.WAL", WalFile(2, 2, first.pixels));
+  e2e::WriteFile(dir_ / "x.wal", WalFile(2, 2, TestImage(2, 2, 3).pixels));
+  e2e::WriteFile(dir_ / "a.wal", WalFile(1, 1, a.pixels));
+  e2e::WriteFile(dir_ / "b.wal", WalFile(1, 1, {7}));
+  e2e::MakeDirs(dir_ / "textures");
+  ASSERT_EQ(symlink("../a.wal", (dir_ / "textures/b.pcx").c_str()), 0);
+  const Bytes a_wal = e2e::ReadFile(dir_ / "a.wal");
+  const auto r = Run({});
+  EXPECT_EQ(r.out, Banner(kTex) + Announce("textures/") +
+                       "texture 'textures/a.pcx': width 1, height 1\n"
+                       "texture 'textures/b.pcx': width 1, height 1\n"
+                       "textures/b.pcx is an input of this run, skipping !\n"
+                       "texture 'textures/x.pcx': width 2, height 2\n"
+                       "texture 'textures/x.pcx': width 2, height 2\n"
+                       "'x.wal' gives textures/x.pcx, written for 'x.WAL' already, skipping !\n");
+  EXPECT_EQ(r.exit_code, 2);
+  ExpectPcx(dir_ / "textures/x.pcx", first, palette_);
+  EXPECT_EQ(e2e::ReadFile(dir_ / "a.wal"), a_wal);
 }
 
 TEST_F(Texsnap, OutputPrefix) {

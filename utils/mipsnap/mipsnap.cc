@@ -41,6 +41,7 @@ void ConvertWad(pcxframe::Frame& frame, const pcxframe::ConverterArgs& args) {
               << frame.extension() << "':\n";
   Wad wad;
   InitWad(args.argv[1], &wad);
+  frame.AddInput(args.argv[1]);
   LetUsRock(frame, wad, dest_path);
 }
 
@@ -48,7 +49,7 @@ void ConvertWad(pcxframe::Frame& frame, const pcxframe::ConverterArgs& args) {
 
 bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& dest_path, const std::string& name) {
-  return picsnap::ConvertPicture(frame, pic, OutputName(frame, dest_path, name));
+  return picsnap::ConvertPicture(frame, pic, OutputName(frame, dest_path, name), name);
 }
 
 bool single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
@@ -60,7 +61,7 @@ bool single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
   const auto height = static_cast<int>(tex->height);
   frame.out() << ", texture: width " << width << ", height " << height;
   frame.savePCX(width, height, pcxframe::RegionRows(mip, tex->image_offset, width, height),
-                output_name);
+                output_name, name);
   return true;
 }
 

@@ -55,28 +55,62 @@ void Frame::LoadPalette(const std::string& path) {
   if (!file.Open(path, host::File::Mode::kRead)) {
     error(kPaletteMissing);
   }
+  AddInput(path);
   test(file.ReadExactAt(0, palette_.data(), palette_.size()));
 }
 
-bool Frame::savePCX(int width, int height, const uint8_t* data, std::string& filename) {
-  const auto row_bytes = static_cast<size_t>(width);
-  return savePCX(
-      width, height, [&](int row) { return data + static_cast<size_t>(row) * row_bytes; },
-      filename);
+void Frame::AddInput(const std::string& path) {
+  host::FileId id;
+  if (host::IdentifyFile(path, &id)) inputs_.insert(id);
 }
 
-bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& filename) {
+void Frame::SkipImage(const std::string& why) {
+  // texsnap's messages are lines of their own, the others end a progress line.
+  const bool own_line =
+      !settings_.create_failure.empty() && settings_.create_failure.back() == '\n';
+  Skip(own_line ? why + "\n" : " !! " + why);
+}
+
+bool Frame::MayWrite(const std::string& filename, std::string_view source) {
+  host::FileId id;
+  if (!host::IdentifyFile(filename, &id)) return true;  // a new file
+  const auto first = written_.find(id);
+  if (first != written_.end()) {
+    SkipImage("'" + std::string(source) + "' gives " + filename + ", written for '" +
+              first->second + "' already, skipping !");
+    return false;
+  }
+  if (inputs_.count(id) != 0) {
+    SkipImage(filename + " is an input of this run, skipping !");
+    return false;
+  }
+  return true;
+}
+
+bool Frame::savePCX(int width, int height, const uint8_t* data, std::string& filename,
+                    std::string_view source) {
+  const auto row_bytes = static_cast<size_t>(width);
+  return savePCX(
+      width, height, [&](int row) { return data + static_cast<size_t>(row) * row_bytes; }, filename,
+      source);
+}
+
+bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& filename,
+                    std::string_view source) {
   if (width < 1 || height < 1 || width > pcx::kMaxDimension || height > pcx::kMaxDimension) {
     error(kImageSizeOutOfRange);
   }
   if (settings_.star_to_tilde) std::replace(filename.begin(), filename.end(), '*', '~');
   ShowProgress();  // the image's line, before its rows take their time
 
+  if (!MayWrite(filename, source)) return false;
   host::File file;
   if (!file.Open(filename, host::File::Mode::kCreateTruncate)) {
     Skip(settings_.create_failure);
     return false;
   }
+  host::FileId id;
+  if (file.Identity(&id.device, &id.inode)) written_[id] = source.empty() ? filename : source;
   host::BufferedWriter writer(&file);
   if (png_) {
     WritePng(writer, width, height, rows);

@@ -8,7 +8,9 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <ostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,15 +122,24 @@ class Frame {
   void Skip(std::string_view message);
   int skipped() const { return skipped_; }
 
+  // A file the run reads (the palette is one): no image is ever written
+  // over it, by whatever name.
+  void AddInput(const std::string& path);
+
   // Writes a width x height image (rows of exactly `width` bytes) with the
   // palette as the PCX (or PNG) file `filename`, after mapping '*' to '~' in it when
   // the tool does so. A file that cannot be created (a FIFO or a device
   // under that name included) is reported as skipped and false is
   // returned; every other I/O failure is fatal, and so is a size outside
-  // 1..pcx::kMaxDimension, which no tool asks for.
-  bool savePCX(int width, int height, const uint8_t* data, std::string& filename);
+  // 1..pcx::kMaxDimension, which no tool asks for. Names are told apart by
+  // the file they lead to: a file that is an input of the run, or that the
+  // run wrote already (for `source`, the name of the image in its input, of
+  // this or another spelling) is skipped the same way, never written over.
+  bool savePCX(int width, int height, const uint8_t* data, std::string& filename,
+               std::string_view source = {});
   // The same with the rows taken from `rows`.
-  bool savePCX(int width, int height, const RowSource& rows, std::string& filename);
+  bool savePCX(int width, int height, const RowSource& rows, std::string& filename,
+               std::string_view source = {});
 
  private:
   const ToolSettings& settings_;
@@ -139,6 +150,14 @@ class Frame {
   void WritePng(host::BufferedWriter& writer, int width, int height, const RowSource& rows);
   // Called every block of rows.
   void RowDone(int row, int rows_per_block);
+  // Skips an image with `why`, worded to fit the tool's progress lines as
+  // its create-failure message does.
+  void SkipImage(const std::string& why);
+  // Whether `filename` may be written; skips the image when not.
+  bool MayWrite(const std::string& filename, std::string_view source);
+
+  std::set<host::FileId> inputs_;
+  std::map<host::FileId, std::string> written_;  // the image each file holds
 
   Palette palette_{};
   int skipped_ = 0;

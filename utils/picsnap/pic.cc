@@ -20,12 +20,14 @@ std::optional<pic_t> ReadPicHeader(const uint8_t* head, size_t head_length, int6
   return pic;
 }
 
-bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump, std::string output_name) {
+bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump, std::string output_name,
+                    std::string_view source) {
   const std::optional<pic_t> pic = ReadPicHeader(lump.head.data(), lump.head.size(), lump.size);
   if (!pic) return false;
   frame.out() << ", picture: width " << pic->width << ", height " << pic->height;
   frame.savePCX(pic->width, pic->height,
-                pcxframe::RegionRows(lump, kPicHeaderSize, pic->width, pic->height), output_name);
+                pcxframe::RegionRows(lump, kPicHeaderSize, pic->width, pic->height), output_name,
+                source);
   return true;
 }
 

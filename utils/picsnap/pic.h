@@ -34,6 +34,7 @@ std::optional<pic_t> ReadPicHeader(const uint8_t* head, size_t head_length, int6
 // Converts the lump if it is a picture: prints ", picture: width %d,
 // height %d" and writes `output_name` through savePCX. Returns false, with
 // nothing printed or written, when it is not.
-bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump, std::string output_name);
+bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump, std::string output_name,
+                    std::string_view source);
 
 }  // namespace picsnap

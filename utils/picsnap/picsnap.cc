@@ -29,12 +29,13 @@ constexpr std::string_view kNotALump = "Not a valid LUMP file !\n";
 
 bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& name) {
-  return ConvertPicture(frame, pic, name + std::string(frame.extension()));
+  return ConvertPicture(frame, pic, name + std::string(frame.extension()), name + ".lmp");
 }
 
 void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
   host::File file;
   if (!file.Open(name + ".lmp", host::File::Mode::kRead)) pcxframe::error(kCannotOpen);
+  frame.AddInput(name + ".lmp");
   const int64_t size = file.Size();
   // An empty file is a failed read of the one block the lump should be.
   pcxframe::test(size > 0);

@@ -48,7 +48,8 @@ void ConvertFolder(pcxframe::Frame& frame, const pcxframe::ConverterArgs& args) 
 }  // namespace
 
 void single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
-                        const std::string& dest_path, const std::string& name) {
+                        const std::string& dest_path, const std::string& name,
+                        std::string_view source) {
   std::ostream& out = frame.out();
   std::string output_name = dest_path + name + std::string(frame.extension());
   miptex_s tex;
@@ -71,18 +72,22 @@ void single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
   }
   out << size << "\n";
   frame.savePCX(tex.width, tex.height,
-                pcxframe::RegionRows(mip, tex.image_offset, tex.width, tex.height), output_name);
+                pcxframe::RegionRows(mip, tex.image_offset, tex.width, tex.height), output_name,
+                source.empty() ? name + ".wal" : std::string(source));
 }
 
 void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path) {
   std::vector<host::DirEntry> found;
   if (!host::SearchDirectory("", kWalPattern, &found)) return;
   for (const host::DirEntry& entry : found) {
+    if (!entry.is_dir) frame.AddInput(entry.name);
+  }
+  for (const host::DirEntry& entry : found) {
     if (entry.is_dir) continue;
     host::File file;
     const pcxframe::Region bytes = ReadTexture(entry, &file);
     const std::string name = entry.name.substr(0, entry.name.size() - kWalExtensionLength);
-    single_convert_mip(frame, bytes, dest_path, name);
+    single_convert_mip(frame, bytes, dest_path, name, entry.name);
     frame.ShowProgress();
   }
 }

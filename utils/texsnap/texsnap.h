@@ -22,8 +22,10 @@ int RunTexsnap(int argc, const char* const* argv, std::ostream& out, bool intera
 void LetUsRock(pcxframe::Frame& frame, const std::string& dest_path);
 
 // Writes the texture of the WAL file `mip` as <dest_path><name>.pcx, or
-// reports why it is skipped (which the exit status tells).
+// reports why it is skipped (which the exit status tells); `source` names
+// the file in messages (the name with ".wal" when not given).
 void single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
-                        const std::string& dest_path, const std::string& name);
+                        const std::string& dest_path, const std::string& name,
+                        std::string_view source = {});
 
 }  // namespace texsnap
