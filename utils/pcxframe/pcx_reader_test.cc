@@ -8,6 +8,7 @@
 #include "host/byteorder.h"
 #include "pcxframe/pcx_format.h"
 #include "pcxframe/pcx_writer.h"
+#include "rle/scheme.h"
 
 namespace pcxframe {
 namespace {
@@ -95,8 +96,15 @@ TEST(PcxReader, RefusesDamageOnePlaceAtATime) {
     EXPECT_FALSE(ReadPcxImage(file.data(), file.size(), &image, &error)) << c.what;
     EXPECT_FALSE(error.empty()) << c.what;
   }
+  // A count byte that ends the image data has no value byte: the palette
+  // marker behind it is not one.
+  Bytes dangling(good.begin(), good.begin() + pcx::kHeaderSize);
+  dangling.push_back(rle::kRunBase | 16);
+  dangling.push_back(pcx::kPaletteMarker);
+  dangling.insert(dangling.end(), 768, 1);
   PcxImage image;
   std::string error;
+  EXPECT_FALSE(ReadPcxImage(dangling.data(), dangling.size(), &image, &error));
   EXPECT_TRUE(ReadPcxImage(good.data(), good.size(), &image, &error)) << error;
 }
 

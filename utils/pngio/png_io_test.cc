@@ -137,6 +137,7 @@ TEST(Png, RefusesDamage) {
   bad_crc[30] ^= 1;  // inside IHDR's checksummed bytes
   Bytes cut(good.begin(), good.end() - 20);
   const Bytes out_of_palette = HandMadePng(1, 1, 8, 3, {0, 5}, {1, 2, 3});
+  const Bytes just_past_palette = HandMadePng(1, 1, 8, 3, {0, 1}, {1, 2, 3});
   // Claims 60000 x 60000 in a file of a hundred bytes.
   const Bytes huge = HandMadePng(60000, 60000, 8, 0, {0, 1});
   const Case cases[] = {
@@ -144,6 +145,7 @@ TEST(Png, RefusesDamage) {
       {"cut short", cut, 1024},
       {"too large", good, 1},
       {"index beyond PLTE", out_of_palette, 1024},
+      {"index equal to PLTE's size", just_past_palette, 1024},
       {"more rows than data", huge, 65535},
       {"not a PNG", Bytes(good.begin() + 1, good.end()), 1024},
   };

@@ -58,6 +58,12 @@ TEST(ColourMap, NearestAgreesWithTheRule) {
           << r << "," << g << "," << b << " fullbright " << fullbright;
     }
   }
+  // An exact tie between two indices, the lower one farther out in its
+  // cell: the search may prune neither.
+  std::vector<uint8_t> tie(768, 255);
+  tie[0] = tie[1] = tie[2] = 14;
+  tie[3] = tie[4] = tie[5] = 0;
+  EXPECT_EQ(ColourMap(tie.data(), kNoFullbright).Nearest(7, 7, 7), 0);
 }
 
 SourceImage Indexed(std::vector<uint8_t> pixels, std::vector<uint8_t> palette) {
@@ -81,6 +87,12 @@ TEST(ColourMap, KeepsIndicesOnlyWhenTheUsedColoursMatch) {
   ColourMap dup_map(tool_dup.data(), kNoFullbright);
   EXPECT_EQ(MapImage(Indexed({7, 2, 255}, tool_dup), dup_map, false, &kept),
             (std::vector<uint8_t>{7, 2, 255}));
+  EXPECT_TRUE(kept);
+  // A transparent pixel's colour does not count: 9 differs, yet 7 stays.
+  SourceImage clear_nine = Indexed({7, 9}, tool_dup);
+  clear_nine.palette[27] ^= 0xFF;
+  clear_nine.palette_alpha[9] = 0;
+  EXPECT_EQ(MapImage(clear_nine, dup_map, false, &kept), (std::vector<uint8_t>{7, 255}));
   EXPECT_TRUE(kept);
   // An unused index may differ; a used one that differs maps every pixel.
   std::vector<uint8_t> own = tool;
