@@ -207,6 +207,58 @@ TEST_F(Cli, StoppedRunsLeaveNothingBehind) {
   }
 }
 
+// An image's size is judged from its header, before its data is read or
+// memory is taken for its pixels; of a file that is no image, or of bytes
+// behind a PCX image's scan lines, no more than the first bytes are read.
+TEST_F(Cli, ImagesAreJudgedFromTheirHeaders) {
+  MakePcx("ok", 8, 8);
+  // A PNG claiming 16400 x 16392, more than 2^28 pixels, in a few bytes.
+  Bytes bomb = {0x89, 'P', 'N', 'G',  '\r', '\n', 0x1A, '\n', 0,    0, 0, 13, 'I', 'H', 'D',
+                'R',  0,   0,   0x40, 0x10, 0,    0,    0x40, 0x08, 8, 0, 0,  0,   0};
+  bomb.resize(64 * 1024, 0);
+  e2e::WriteFile(dir_ / "bomb.png", bomb);
+  // A PCX claiming 8192 x 8192 over a few runs: too large for a picture.
+  Bytes large = e2e::ReadFile(dir_ / "ok.pcx");
+  large[8] = large[10] = 0xFF;
+  large[9] = large[11] = 0x1F;
+  large[66] = 0x00;
+  large[67] = 0x20;
+  e2e::WriteFile(dir_ / "large.pcx", large);
+  // 8 x 8 pixels, then 32 MiB that no pixel needs, then the palette.
+  Bytes padded = e2e::ReadFile(dir_ / "ok.pcx");
+  const Bytes palette(padded.end() - 769, padded.end());
+  padded.resize(padded.size() - 769);
+  padded.resize(padded.size() + (32 << 20), 0x55);
+  padded.insert(padded.end(), palette.begin(), palette.end());
+  e2e::WriteFile(dir_ / "padded.pcx", padded);
+  padded = {};
+  std::filesystem::resize_file(std::filesystem::path(dir_.path()) / "bomb.png", 32 << 20);
+  e2e::WriteFile(dir_ / "junk.png", std::string("no image"));
+  std::filesystem::resize_file(std::filesystem::path(dir_.path()) / "junk.png", 32 << 20);
+  const auto r = e2e::Run(SNAPBACK_BIN,
+                          {"wal", "-o", "out", "bomb.png", "junk.png", "large.pcx", "padded.pcx"},
+                          dir_.path());
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(
+      r.err.find("bomb.png: skipped: an image of 16400x16392 pixels is more than 2^28 pixels"),
+      std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out, "padded.pcx -> out/padded.wal (8x8)\n");
+  const auto pictures = e2e::Run(SNAPBACK_BIN, {"lmp", "-o", "out", "large.pcx"}, dir_.path());
+  EXPECT_EQ(pictures.err, "snapback: large.pcx: skipped: image too large\n");
+  const auto small = e2e::Run(SNAPBACK_BIN, {"wal", "-o", "out", "ok.pcx"}, dir_.path());
+  ASSERT_EQ(small.exit_code, 0) << small.err;
+  const Bytes padded_wal = e2e::ReadFile(dir_ / "out/padded.wal");
+  const Bytes ok_wal = e2e::ReadFile(dir_ / "out/ok.wal");
+  EXPECT_TRUE(
+      std::equal(padded_wal.begin() + 32, padded_wal.end(), ok_wal.begin() + 32, ok_wal.end()))
+      << "the same texture but for its name";
+#ifndef KRF_SANITIZED
+  EXPECT_LT(r.max_rss_kb - small.max_rss_kb, 16 * 1024)
+      << "peak " << r.max_rss_kb << " KiB against " << small.max_rss_kb << " KiB";
+#endif
+}
+
 TEST_F(Cli, FatalErrorsEndWithStatusOne) {
   MakePcx("ok", 8, 8);
   std::remove((dir_ / "ok.lmp").c_str());

@@ -19,6 +19,12 @@ inline uint32_t GetLE32(const uint8_t* p) {
 
 inline int32_t GetLE32s(const uint8_t* p) { return static_cast<int32_t>(GetLE32(p)); }
 
+// PNG's fields are big-endian.
+inline uint32_t GetBE32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+         static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+
 inline void PutLE16(uint8_t* p, uint16_t v) {
   p[0] = static_cast<uint8_t>(v);
   p[1] = static_cast<uint8_t>(v >> 8);

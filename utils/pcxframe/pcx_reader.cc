@@ -26,7 +26,7 @@ bool LooksLikePcx(const uint8_t* data, size_t size) {
   return size > 0 && data[pcx::kManufacturerOffset] == pcx::kManufacturer;
 }
 
-bool ReadPcxImage(const uint8_t* data, size_t size, PcxImage* out, std::string* error) {
+bool ReadPcxHeader(const uint8_t* data, size_t size, PcxHeader* header, std::string* error) {
   if (size < pcx::kHeaderSize) return Fail(error, "too short for a PCX header");
   if (!LooksLikePcx(data, size)) return Fail(error, "not a PCX file");
   if (data[pcx::kEncodingOffset] != pcx::kEncodingRle) {
@@ -48,8 +48,18 @@ bool ReadPcxImage(const uint8_t* data, size_t size, PcxImage* out, std::string* 
   const int width = xmax - xmin + 1;
   const int height = ymax - ymin + 1;
   if (bytes_per_line < width) return Fail(error, "PCX bytes per line below the width");
+  *header = {width, height, planes, bytes_per_line};
+  return true;
+}
 
-  const bool indexed = planes == pcx::kPlanes;
+bool ReadPcxImage(const uint8_t* data, size_t size, PcxImage* out, std::string* error) {
+  PcxHeader header;
+  if (!ReadPcxHeader(data, size, &header, error)) return false;
+  const int width = header.width;
+  const int height = header.height;
+  const int bytes_per_line = header.bytes_per_line;
+  const auto planes = static_cast<uint8_t>(header.planes);
+  const bool indexed = header.indexed();
   // The palette of an indexed image is the last 769 bytes: marker, colours.
   size_t end = size;
   if (indexed) {

@@ -22,6 +22,23 @@ struct PcxImage {
 // True when the bytes could be a PCX file (its manufacturer byte).
 bool LooksLikePcx(const uint8_t* data, size_t size);
 
+// What the 128-byte header of a PCX file this reader takes says.
+struct PcxHeader {
+  int width = 0;
+  int height = 0;
+  int planes = 0;
+  int bytes_per_line = 0;
+  bool indexed() const { return planes == 1; }
+  // The decoded bytes of all scan lines, pad bytes included.
+  int64_t decoded_size() const { return int64_t{bytes_per_line} * planes * height; }
+};
+
+// Checks the header alone (manufacturer, run-length encoding, depth,
+// planes, window, bytes per line against the width), so that an image's
+// size can be judged before any of its data is read. False, with the
+// reason in *error, when the bytes begin no such PCX file.
+bool ReadPcxHeader(const uint8_t* data, size_t size, PcxHeader* header, std::string* error);
+
 // Decodes a whole PCX file held in memory. The header is checked first
 // (manufacturer, run-length encoding, depth, planes, window, bytes per line
 // against the width) and the decoded size against what the scan-line bytes

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <memory>
 
+#include "host/byteorder.h"
+
 namespace pngio {
 
 namespace {
@@ -62,6 +64,19 @@ void Unpack(std::vector<uint8_t>* pixels, size_t width, size_t height, int depth
 
 bool LooksLikePng(const uint8_t* data, size_t size) {
   return size >= sizeof kSignature && std::memcmp(data, kSignature, sizeof kSignature) == 0;
+}
+
+bool ReadPngSize(const uint8_t* data, size_t size, uint32_t* width, uint32_t* height) {
+  constexpr size_t kTypeOffset = 12;
+  constexpr size_t kWidthOffset = 16;
+  constexpr size_t kHeightOffset = 20;
+  if (size < kSizeBytes || !LooksLikePng(data, size) ||
+      std::memcmp(data + kTypeOffset, "IHDR", 4) != 0) {
+    return false;
+  }
+  *width = host::GetBE32(data + kWidthOffset);
+  *height = host::GetBE32(data + kHeightOffset);
+  return true;
 }
 
 bool ReadPng(const uint8_t* data, size_t size, int max_side, PngImage* out, std::string* error) {

@@ -34,6 +34,14 @@ inline constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A,
 // True when the bytes begin with the PNG signature.
 bool LooksLikePng(const uint8_t* data, size_t size);
 
+// The number of first bytes that hold a PNG file's size: the signature and
+// the IHDR chunk's length, type, width and height.
+inline constexpr size_t kSizeBytes = 24;
+
+// Reads the width and height from a file's first kSizeBytes bytes; false
+// when they do not begin a PNG file with its IHDR chunk.
+bool ReadPngSize(const uint8_t* data, size_t size, uint32_t* width, uint32_t* height);
+
 // Decodes a whole PNG file held in memory. Images wider or higher than
 // `max_side` are refused from their header, before any pixel memory is
 // taken. False, with the reason in *error, for anything that is not a

@@ -10,10 +10,25 @@
 
 namespace snapback {
 
+// The most pixels an image may have: its size is refused from its header,
+// before memory is taken for it, as image libraries refuse decompression
+// bombs (a PNG of a few hundred kilobytes can claim 65528 x 65528).
+inline constexpr int64_t kMaxPixels = int64_t{1} << 28;
+
 // Decodes a whole file held in memory into *image. Sides above `max_side`
-// are refused before the pixels are decoded. False, with the reason in
-// *error, for anything else than a PCX or PNG this tool reads.
+// and more than kMaxPixels pixels are refused before the pixels are
+// decoded. False, with the reason in *error, for anything else than a PCX
+// or PNG this tool reads.
 bool DecodeImage(const uint8_t* data, size_t size, int max_side, SourceImage* image,
                  std::string* error);
+
+// Reads and decodes the image file `path` the same way. Its first bytes
+// are read first: a file that is no image, or an image too large, costs no
+// more than them; of a PCX file only what its header says the image can
+// take is read.
+bool ReadImageFile(const std::string& path, int max_side, SourceImage* image, std::string* error);
+
+// Why the last file operation failed, from errno.
+std::string SystemReason();
 
 }  // namespace snapback

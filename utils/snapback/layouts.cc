@@ -19,13 +19,19 @@ void PutName(uint8_t* p, const std::string& name, size_t size) {
   std::copy_n(name.begin(), std::min(name.size(), size), p);
 }
 
-// The four level offsets, from `first` (where the full-size image starts).
-void PutLevelOffsets(uint8_t* p, uint32_t first, int width, int height) {
-  uint32_t at = first;
+// The four level offsets, from `first` (where the full-size image starts),
+// counted wide: false, writing none, when the last does not fit 32 bits.
+bool PutLevelOffsets(uint8_t* p, uint64_t first, int width, int height) {
+  const uint64_t last = first + MipTotal(width, height) -
+                        static_cast<uint64_t>(width >> (kMipLevels - 1)) *
+                            static_cast<uint64_t>(height >> (kMipLevels - 1));
+  if (last > UINT32_MAX) return false;
+  uint64_t at = first;
   for (int k = 0; k < kMipLevels; ++k) {
-    host::PutLE32(p + 4 * k, at);
-    at += static_cast<uint32_t>(width >> k) * static_cast<uint32_t>(height >> k);
+    host::PutLE32(p + 4 * k, static_cast<uint32_t>(at));
+    at += static_cast<uint64_t>(width >> k) * static_cast<uint64_t>(height >> k);
   }
+  return true;
 }
 
 // Where a texture header keeps its fields; the four levels follow it.
@@ -37,13 +43,15 @@ struct TextureHeader {
   size_t offsets_offset;
 };
 
-void AppendTextureHeader(const TextureHeader& at, const std::string& name, int width, int height,
+bool AppendTextureHeader(const TextureHeader& at, const std::string& name, int width, int height,
                          std::vector<uint8_t>* out) {
   uint8_t* p = Grow(out, at.size);
   PutName(p, name, at.name_size);
   host::PutLE32s(p + at.width_offset, width);
   host::PutLE32s(p + at.height_offset, height);
-  PutLevelOffsets(p + at.offsets_offset, static_cast<uint32_t>(at.size), width, height);
+  if (PutLevelOffsets(p + at.offsets_offset, at.size, width, height)) return true;
+  out->resize(out->size() - at.size);
+  return false;
 }
 
 }  // namespace
@@ -63,16 +71,16 @@ void AppendPicture(const uint8_t* pixels, int width, int height, std::vector<uin
   out->insert(out->end(), pixels, pixels + static_cast<size_t>(width) * height);
 }
 
-void AppendWalHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out) {
-  AppendTextureHeader({kWalHeaderSize, kWalNameSize, texsnap::kWalWidthOffset,
-                       texsnap::kWalHeightOffset, kWalOffsetsOffset},
-                      name, width, height, out);
+bool AppendWalHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out) {
+  return AppendTextureHeader({kWalHeaderSize, kWalNameSize, texsnap::kWalWidthOffset,
+                              texsnap::kWalHeightOffset, kWalOffsetsOffset},
+                             name, width, height, out);
 }
 
-void AppendMiptexHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out) {
-  AppendTextureHeader({kMiptexFullHeaderSize, kMiptexNameSize, mipsnap::kMiptexWidthOffset,
-                       mipsnap::kMiptexHeightOffset, kMiptexOffsetsOffset},
-                      name, width, height, out);
+bool AppendMiptexHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out) {
+  return AppendTextureHeader({kMiptexFullHeaderSize, kMiptexNameSize, mipsnap::kMiptexWidthOffset,
+                              mipsnap::kMiptexHeightOffset, kMiptexOffsetsOffset},
+                             name, width, height, out);
 }
 
 void AppendLumpInfo(uint32_t position, uint32_t size, uint8_t type, const std::string& name,

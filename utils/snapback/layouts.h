@@ -49,9 +49,12 @@ size_t MipTotal(int width, int height);
 // Appends a picture lump: width, height, pixels.
 void AppendPicture(const uint8_t* pixels, int width, int height, std::vector<uint8_t>* out);
 // Appends the 100-byte WAL header for a texture whose levels follow it.
-void AppendWalHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out);
-// Appends the 40-byte header of a WAD2 texture lump whose levels follow it.
-void AppendMiptexHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out);
+// False, appending nothing, when the level offsets do not fit their 32-bit
+// fields.
+bool AppendWalHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out);
+// Appends the 40-byte header of a WAD2 texture lump whose levels follow it;
+// false as AppendWalHeader.
+bool AppendMiptexHeader(const std::string& name, int width, int height, std::vector<uint8_t>* out);
 // Appends one 32-byte WAD2 directory entry.
 void AppendLumpInfo(uint32_t position, uint32_t size, uint8_t type, const std::string& name,
                     std::vector<uint8_t>* out);

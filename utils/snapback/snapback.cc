@@ -61,10 +61,6 @@ struct Prepared {
   std::vector<uint8_t> bytes;  // the whole file (lmp, wal) or the lump (wad)
 };
 
-std::string Reason() {
-  return errno == host::kNotRegularFile ? "not a regular file" : std::strerror(errno);
-}
-
 std::string BaseName(const std::string& path) {
   const size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -104,16 +100,8 @@ Prepared Prepare(const std::string& path, const Limits& limits, Layout layout, b
     return done;
   }
   try {
-    std::vector<uint8_t> bytes;
-    if (!host::ReadWholeFile(path, &bytes)) {
-      done.skip = Reason();
-      return done;
-    }
     SourceImage source;
-    if (!DecodeImage(bytes.data(), bytes.size(), limits.max_side, &source, &done.skip)) {
-      return done;
-    }
-    bytes = {};
+    if (!ReadImageFile(path, limits.max_side, &source, &done.skip)) return done;
     if (limits.texture && (source.width % kTextureStep != 0 || source.height % kTextureStep != 0)) {
       done.skip =
           "a texture's sides must be multiples of 8, not " + Size(source.width, source.height);
@@ -124,16 +112,21 @@ Prepared Prepare(const std::string& path, const Limits& limits, Layout layout, b
     done.width = source.width;
     done.height = source.height;
     source = {};
+    bool fits = true;
     switch (layout) {
       case Layout::kPicture:
         AppendPicture(indices.data(), done.width, done.height, &done.bytes);
         return done;
       case Layout::kWal:
-        AppendWalHeader(done.name, done.width, done.height, &done.bytes);
+        fits = AppendWalHeader(done.name, done.width, done.height, &done.bytes);
         break;
       case Layout::kMiptex:
-        AppendMiptexHeader(done.name, done.width, done.height, &done.bytes);
+        fits = AppendMiptexHeader(done.name, done.width, done.height, &done.bytes);
         break;
+    }
+    if (!fits) {
+      done.skip = "too large for a texture's 32-bit level offsets";
+      return done;
     }
     done.bytes.insert(done.bytes.end(), indices.begin(), indices.end());
     AppendMipLevels(indices.data(), done.width, done.height, map, &done.bytes);
@@ -215,7 +208,7 @@ void MakeDirectories(const std::string& dir) {
       // not the look that followed it, says what is wrong.
       if (!host::IsDirectory(level)) {
         errno = error;
-        throw Fatal{level + ": cannot create the folder: " + Reason()};
+        throw Fatal{level + ": cannot create the folder: " + SystemReason()};
       }
     }
     if (at == std::string::npos) return;
@@ -251,13 +244,13 @@ void ConvertEach(Run& run) {
     }
     OutputFile file;
     if (!file.Create(target)) {
-      run.Skip(path, target + ": cannot create: " + Reason());
+      run.Skip(path, target + ": cannot create: " + SystemReason());
       continue;
     }
     file.writer().Write(image.bytes.data(), image.bytes.size());
-    if (!file.Finish()) throw Fatal{target + ": cannot write: " + Reason()};
+    if (!file.Finish()) throw Fatal{target + ": cannot write: " + SystemReason()};
     if (!file.PutInPlace()) {
-      run.Skip(path, target + ": cannot create: " + Reason());
+      run.Skip(path, target + ": cannot create: " + SystemReason());
       continue;
     }
     if (host::IdentifyFile(target, &id)) written[id] = path;
@@ -281,7 +274,8 @@ void CheckWadTarget(const Run& run, const std::string& target) {
   host::File file;
   uint8_t magic[4] = {};
   if (!file.Open(target, host::File::Mode::kRead)) {
-    throw Fatal{target + ": cannot read what stands there: " + Reason() + "; nothing written"};
+    throw Fatal{target + ": cannot read what stands there: " + SystemReason() +
+                "; nothing written"};
   }
   if (!file.ReadExactAt(0, magic, sizeof magic) ||
       !std::equal(mipsnap::kWadMagic.begin(), mipsnap::kWadMagic.end(), magic)) {
@@ -299,7 +293,7 @@ void ConvertToWad(Run& run) {
                                          : Limits{kMaxWadTextureSide, true, kMaxLumpName};
   CheckWadTarget(run, target);
   OutputFile file;
-  if (!file.Create(target)) throw Fatal{target + ": cannot create: " + Reason()};
+  if (!file.Create(target)) throw Fatal{target + ": cannot create: " + SystemReason()};
   std::vector<uint8_t> header(mipsnap::kWadInfoSize, 0);
   file.writer().Write(header.data(), header.size());
 
@@ -344,15 +338,15 @@ void ConvertToWad(Run& run) {
                 static_cast<uint32_t>(directory.size() / mipsnap::kLumpInfoSize));
   host::PutLE32(header.data() + mipsnap::kWadDirOffsetOffset, static_cast<uint32_t>(position));
   if (!file.PatchAt(0, header.data(), header.size()) || !file.Finish()) {
-    throw Fatal{target + ": cannot write: " + Reason()};
+    throw Fatal{target + ": cannot write: " + SystemReason()};
   }
-  if (!file.PutInPlace()) throw Fatal{target + ": cannot create: " + Reason()};
+  if (!file.PutInPlace()) throw Fatal{target + ": cannot create: " + SystemReason()};
 }
 
 std::vector<uint8_t> LoadPalette(const std::string& path) {
   std::vector<uint8_t> palette;
   if (!host::ReadWholeFile(path, &palette)) {
-    throw Fatal{path + ": cannot read the palette: " + Reason()};
+    throw Fatal{path + ": cannot read the palette: " + SystemReason()};
   }
   if (palette.size() < kPaletteSize) {
     throw Fatal{path + ": a palette has 768 bytes, this file " + std::to_string(palette.size())};

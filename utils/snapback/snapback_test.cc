@@ -251,6 +251,11 @@ TEST(Layouts, BytesAsTheFormatsSpellThem) {
   std::copy_n("*lava", 5, expected.begin());
   EXPECT_EQ(wal, expected);
 
+  // Level offsets counted wide: those of 65528 x 65528 pass 2^32.
+  std::vector<uint8_t> huge;
+  EXPECT_FALSE(AppendWalHeader("huge", 65528, 65528, &huge));
+  EXPECT_TRUE(huge.empty());
+
   std::vector<uint8_t> tex;
   AppendMiptexHeader("0123456789abcde", 8, 8, &tex);
   ASSERT_EQ(tex.size(), 40u);
