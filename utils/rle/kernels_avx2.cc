@@ -189,34 +189,35 @@ inline __m256i Round(const Half& h, int round) {
   return _mm256_shuffle_epi8(h.value, unit);
 }
 
-// The most a lane may decode to for the search to pay: beyond it, the
-// block holds long runs, which the walk writes in a few stores.
-constexpr int kSearchedLane = 64;
-
-// Writes both lanes of `h`, 16 bytes at a time from the last round down, so
-// that what a lane's last store writes beyond its output is overwritten by
-// the next lane's bytes. Writes up to 15 bytes beyond the output.
+// Writes both lanes of `h` in `kRounds` rounds of 16 bytes, all of the first
+// lane's before the second lane's, so that what the first writes beyond its
+// output is overwritten by the second's bytes. The fixed count leaves no
+// branch to mispredict between halves of different lengths. Writes up to
+// 16 * kRounds bytes beyond the output.
+template <int kRounds>
 inline uint8_t* WriteHalf(const Half& h, uint8_t* o) {
-  const int rounds[2] = {(h.total[0] + 15) / 16, (h.total[1] + 15) / 16};
+  __m256i bytes[kRounds];
+  for (int r = 0; r < kRounds; ++r) bytes[r] = Round(h, r);
+  for (int r = 0; r < kRounds; ++r) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * r), _mm256_castsi256_si128(bytes[r]));
+  }
   uint8_t* const second = o + h.total[0];
-  for (int r = std::max(rounds[0], rounds[1]) - 1; r >= 0; --r) {
-    const __m256i bytes = Round(h, r);
-    if (r < rounds[0]) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(o + 16 * r), _mm256_castsi256_si128(bytes));
-    }
-    if (r < rounds[1]) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(second + 16 * r),
-                       _mm256_extracti128_si256(bytes, 1));
-    }
+  for (int r = 0; r < kRounds; ++r) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(second + 16 * r),
+                     _mm256_extracti128_si256(bytes[r], 1));
   }
   return second + h.total[1];
 }
 
 // The 32 stream bytes at `q` whose units `h` holds; `counts` flags their
 // count bytes, and `data_first` is 1 when q[0] is the data byte of one.
+// A lane of more than 64 bytes holds long runs, which the walk writes in a
+// few stores, where the search would take a round per 16 bytes.
 inline uint8_t* DecodeHalf(const uint8_t* q, const Half& h, uint32_t counts, uint64_t data_first,
                            uint8_t* o) {
-  if (std::max(h.total[0], h.total[1]) <= kSearchedLane) return WriteHalf(h, o);
+  const int most = std::max(h.total[0], h.total[1]);
+  if (most <= 32) return WriteHalf<2>(h, o);
+  if (most <= 64) return WriteHalf<4>(h, o);
   return WalkUnits<CopyLiterals, PutRun, 32>(q, counts, static_cast<size_t>(data_first), o);
 }
 
