@@ -15,10 +15,6 @@
 
 namespace mixed {
 
-// Storage methods, also the method bits of an archive entry's type.
-inline constexpr int kCompressNone = 1;
-inline constexpr int kCompressRle = 2;
-
 // Encodes a file handed over in pieces, in bounded memory: the output of all
 // Feed calls and Finish together is exactly mixed_EncodeRLE of the whole
 // file. A run still open at the end of a piece is held back, since the next

@@ -7,7 +7,6 @@
 #include <utility>
 
 #include "host/dir_search.h"
-#include "mixed/mixed.h"
 #include "xkrf/add_pipeline.h"
 #include "xkrf/archive.h"
 #include "xkrf/entry_path.h"
@@ -33,8 +32,7 @@ struct AddStep {
 
 class Planner {
  public:
-  explicit Planner(const RunState& st)
-      : st_(st), rle_(st.settings.compress == mixed::kCompressRle) {
+  explicit Planner(const RunState& st) : st_(st), rle_(st.settings.compress == krf::kMethodRle) {
     st.krf.Identity(&archive_device_, &archive_inode_);
   }
 
@@ -172,7 +170,7 @@ class Appender {
 struct AddBuffers {
   AddBuffers(RunState* st, int64_t limit, std::vector<PipelineFile> files)
       : out(&st->krf, st->last_pos, limit),
-        pieces(std::move(files), st->settings.compress == mixed::kCompressRle, kChunk) {}
+        pieces(std::move(files), st->settings.compress == krf::kMethodRle, kChunk) {}
 
   // The next piece of the file being added; a failed open or read ends
   // the run here, as it would have where the read was made.
@@ -249,7 +247,7 @@ bool single_add(RunState* st, const AddStep& step, krfdir_t* entry, AddBuffers* 
   entry->Ofs = static_cast<int32_t>(st->last_pos);
   int64_t raw_length = 0;
   int64_t size = -1;
-  const bool rle = st->settings.compress == mixed::kCompressRle;
+  const bool rle = st->settings.compress == krf::kMethodRle;
   if (rle) {
     std::fputs(", encoding RLE...", st->out);
     ShowProgress(st);

@@ -4,7 +4,6 @@
 #include <string_view>
 
 #include "host/dir_search.h"
-#include "mixed/mixed.h"
 #include "xkrf/entry_path.h"
 
 namespace xkrf {
@@ -23,8 +22,8 @@ constexpr Switch kSwitches[] = {
     {"list", [](Settings* s) { s->action = kList; }},
     {"ext", [](Settings* s) { s->action = kExtract; }},
     {"test", [](Settings* s) { s->action = kTest; }},
-    {"rle", [](Settings* s) { s->compress = mixed::kCompressRle; }},
-    {"none", [](Settings* s) { s->compress = mixed::kCompressNone; }},
+    {"rle", [](Settings* s) { s->compress = krf::kMethodRle; }},
+    {"none", [](Settings* s) { s->compress = krf::kMethodNone; }},
 };
 
 constexpr char kUsage[] =

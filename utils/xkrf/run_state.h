@@ -12,7 +12,6 @@
 #include "about/fatal.h"
 #include "host/file.h"
 #include "host/process.h"
-#include "mixed/mixed.h"
 #include "xkrf/entry_path.h"  // the name helpers, for everything that matches names
 #include "xkrf/krf_format.h"
 
@@ -36,7 +35,7 @@ using about::test;
 
 struct Settings {
   int action = kAdd;
-  int compress = mixed::kCompressRle;  // method bits: kCompressNone or kCompressRle
+  int compress = krf::kMethodRle;  // the method bits new entries get: kMethodNone or kMethodRle
   bool subdirs = false;
   // name[0]: the archive's host path, lower-cased, ".krf" appended.
   // name[1]: the file mask, lower-cased, with '\' as its only separator.
