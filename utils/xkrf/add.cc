@@ -219,9 +219,7 @@ int64_t StoreRle(RunState* st, int64_t limit, AddBuffers* buffers, Piece p, int6
   int64_t read = 0, written = 0;
   for (;; p = buffers->Take()) {
     read += static_cast<int64_t>(p.raw_size);
-    // The file read so far is at most `limit` long: output that reaches
-    // `limit` can no longer be shorter.
-    if (written + static_cast<int64_t>(p.size) >= limit) return -1;
+    if (!RlePays(written + static_cast<int64_t>(p.size), limit)) return -1;
     if (!buffers->out.Fits(p.size)) return kBeyondLimit;
     buffers->out.Write(p.data, p.size);
     written += static_cast<int64_t>(p.size);
@@ -229,7 +227,7 @@ int64_t StoreRle(RunState* st, int64_t limit, AddBuffers* buffers, Piece p, int6
     if (p.kind == Piece::kFinish) break;
   }
   *raw_length = read;
-  return written < read ? written : -1;
+  return RlePays(written, read) ? written : -1;
 }
 
 // Stores the file behind the data and describes it in `*entry`. False when

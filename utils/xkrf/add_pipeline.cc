@@ -184,11 +184,9 @@ bool AddPipeline::ReadFile(size_t index) {
         ++pieces;
       }
       filling_->encoded_used += produced;
-      // Output that reaches the file's reported length can no longer be
-      // shorter than the file.
-      const bool settled = written + static_cast<int64_t>(produced) >= f.size;
+      const bool settled = !RlePays(written + static_cast<int64_t>(produced), f.size);
       if (!settled) written += static_cast<int64_t>(produced);
-      shorter = !settled && got == 0 && written < done;
+      shorter = !settled && got == 0 && RlePays(written, done);
       Emit({index, got == 0 ? Piece::kFinish : Piece::kEncoded, out, produced, got, shorter});
       if (settled || got == 0) break;
     }

@@ -18,6 +18,14 @@
 
 namespace xkrf {
 
+// Does RLE pay? A file is stored encoded only when that is shorter: true
+// while `encoded` bytes of output stay below `bound`. While the file is
+// read, `bound` is the length the directory search reported (output that
+// reaches it can no longer end up shorter); at the file's end, the count of
+// bytes read. The reader and the writer both decide by it, so they agree
+// piece by piece.
+inline bool RlePays(int64_t encoded, int64_t bound) { return encoded < bound; }
+
 // One file for the reader: where it is and how much of it to take.
 struct PipelineFile {
   std::string fs_path;
