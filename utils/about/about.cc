@@ -4,23 +4,35 @@
 
 namespace about {
 
-const char* Version() { return KRF_VERSION; }
+namespace {
 
-const char kLicenceLine[] =
+// The line under the version.
+constexpr char kLicenceLine[] =
     "Copyright (c) 2026 the KRF tools authors. MIT License: free to use, change and share, "
     "with no warranty.\n";
 
-void PrintVersion(std::FILE* out, const char* tool) {
-  std::fprintf(out, "%s (KRF tools) %s\n", tool, KRF_VERSION);
-  std::fputs(kLicenceLine, out);
+}  // namespace
+
+std::string ClosingScreen(std::string_view shown_name) {
+  return "\nThank's for using " + std::string(shown_name) +
+         " !\n"
+         "Visit https://krftools.example.org/ for news and updates.\n"
+         "Write to krftools@example.org with bugs and wishes.\n";
 }
 
-const char* LongQuery(int argc, const char* const* argv) {
+std::string VersionText(std::string_view tool) {
+  return std::string(tool) + " (KRF tools) " + KRF_VERSION + "\n" + kLicenceLine;
+}
+
+void PrintVersion(std::FILE* out, const char* tool) { std::fputs(VersionText(tool).c_str(), out); }
+
+std::optional<std::string> AnswerLongQuery(int argc, const char* const* argv, std::string_view tool,
+                                           std::string_view help) {
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0) return "--help";
-    if (std::strcmp(argv[i], "--version") == 0) return "--version";
+    if (std::strcmp(argv[i], "--help") == 0) return std::string(help);
+    if (std::strcmp(argv[i], "--version") == 0) return VersionText(tool);
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 }  // namespace about

@@ -4,27 +4,31 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace about {
 
-// The two lines that end every closing screen, after the tool's thanks.
-inline constexpr char kNewsLine[] = "Visit https://krftools.example.org/ for news and updates.\n";
-inline constexpr char kBugsLine[] = "Write to krftools@example.org with bugs and wishes.\n";
+// The screen that ends every run that got past its command line: the
+// thanks to the tool, `shown_name` as its banner spells it ("XKRF"), then
+// where to find news and where to write.
+std::string ClosingScreen(std::string_view shown_name);
 
 // A read or write that failed or came up short.
 inline constexpr char kReadWriteError[] = "Fatal Read/Write error !\n";
 
-// The kit's version, as the build gives it ("1.0.0").
-const char* Version();
+// What --version prints: "TOOL (KRF tools) VERSION" and the licence line.
+std::string VersionText(std::string_view tool);
 
-// The line under the version: the licence.
-extern const char kLicenceLine[];
-
-// Prints "TOOL (KRF tools) VERSION" and the licence line.
+// Prints VersionText(tool).
 void PrintVersion(std::FILE* out, const char* tool);
 
-// The first of "--help" and "--version" among argv[1..argc-1], or null.
-// For the legacy command lines, where no other word starts with two dashes.
-const char* LongQuery(int argc, const char* const* argv);
+// The answer to the first of "--help" and "--version" among
+// argv[1..argc-1]: `help`, or VersionText(tool); nothing when neither is
+// there. For the legacy command lines, where no other word starts with two
+// dashes.
+std::optional<std::string> AnswerLongQuery(int argc, const char* const* argv, std::string_view tool,
+                                           std::string_view help);
 
 }  // namespace about

@@ -12,7 +12,7 @@ namespace {
 // A failure to create a PCX file ends the open progress line.
 const pcxframe::ToolSettings kSettings = {
     "MIPSNAP Converter Utility",
-    "\nThank's for using MIPSNAP !\n",
+    "MIPSNAP",
     "No WAD file specified !\n",
     " !! Could not create PCX file !",
     true,

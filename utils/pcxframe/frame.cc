@@ -29,7 +29,7 @@ int ReportFatal(const ToolSettings& settings, std::ostream& out, std::string_vie
 void error(std::string_view message) { throw Fatal(message); }
 
 void end_screen(const ToolSettings& settings, std::ostream& out) {
-  out << settings.thanks << about::kNewsLine << about::kBugsLine;
+  out << about::ClosingScreen(settings.shown_name);
 }
 
 Frame::Frame(const ToolSettings& settings, std::ostream& out, bool interactive)
@@ -169,7 +169,6 @@ namespace {
 // The -png switch may stand anywhere.
 ConverterArgs TakePngSwitch(int argc, const char* const* argv) {
   ConverterArgs args;
-  args.query = about::LongQuery(argc, argv);
   for (int i = 0; i < argc; ++i) {
     if (i > 0 && std::string_view(argv[i]) == "-png") {
       args.png = true;
@@ -214,12 +213,8 @@ const uint8_t* RegionRows::operator()(int row) {
 int RunConverter(const ToolSettings& settings, int argc, const char* const* argv, std::ostream& out,
                  bool interactive, const std::function<void(Frame&, const ConverterArgs&)>& body) {
   const ConverterArgs args = TakePngSwitch(argc, argv);
-  if (args.query != nullptr) {
-    if (args.query[2] == 'h') {
-      out << settings.help;
-    } else {
-      out << settings.name << " (KRF tools) " << about::Version() << "\n" << about::kLicenceLine;
-    }
+  if (const auto answer = about::AnswerLongQuery(argc, argv, settings.name, settings.help)) {
+    out << *answer;
     out.flush();
     return about::kExitOk;
   }

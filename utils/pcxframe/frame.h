@@ -169,7 +169,6 @@ class Frame {
 struct ConverterArgs {
   std::vector<const char*> argv;
   bool png = false;
-  const char* query = nullptr;  // "--help" or "--version", given anywhere
   int argc() const { return static_cast<int>(argv.size()); }
 };
 

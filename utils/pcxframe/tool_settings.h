@@ -8,7 +8,7 @@ namespace pcxframe {
 
 struct ToolSettings {
   std::string_view banner;          // banner line text, before the edition notice
-  std::string_view thanks;          // first line of the closing screen
+  std::string_view shown_name;      // the name the closing screen thanks
   std::string_view no_argument;     // error without an argument; empty: not checked
   std::string_view create_failure;  // printed when a PCX file cannot be created
   bool star_to_tilde;               // '*' in output names becomes '~'

@@ -10,7 +10,7 @@ namespace {
 // A failure to create a PCX file ends the open progress line.
 const pcxframe::ToolSettings kSettings = {
     "PICSNAP Converter Utility",
-    "\nThank's for using PICSNAP !\n",
+    "PICSNAP",
     "No LUMP (.lmp) file specified !\n",
     " !! Could not create PCX file !",
     false,

@@ -12,7 +12,7 @@ namespace {
 // file is a line of its own.
 const pcxframe::ToolSettings kSettings = {
     "TEXSNAP Converter Utility",
-    "\nThank's for using TEXSNAP !\n",
+    "TEXSNAP",
     "",
     "Could not create PCX file !\n",
     true,

@@ -33,9 +33,7 @@ constexpr char kHelp[] =
     "See xkrf(1).\n";
 
 void end_screen(std::FILE* out) {
-  std::fputs("\nThank's for using XKRF !\n", out);
-  std::fputs(about::kNewsLine, out);
-  std::fputs(about::kBugsLine, out);
+  std::fputs(about::ClosingScreen("XKRF").c_str(), out);
   std::fflush(out);
 }
 
@@ -75,12 +73,8 @@ void LetUsRock(RunState* st) {
 }  // namespace
 
 int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
-  if (const char* query = about::LongQuery(argc, argv)) {
-    if (query[2] == 'h') {
-      std::fputs(kHelp, out);
-    } else {
-      about::PrintVersion(out, "xkrf");
-    }
+  if (const auto answer = about::AnswerLongQuery(argc, argv, "xkrf", kHelp)) {
+    std::fputs(answer->c_str(), out);
     return kExitOk;
   }
   std::fputs(kBanner, out);
