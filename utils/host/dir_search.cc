@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "about/ascii.h"
 #include "host/file.h"
 
 namespace host {
@@ -21,20 +22,6 @@ using DirHandle = std::unique_ptr<DIR, DirCloser>;
 
 }  // namespace
 
-std::string AsciiLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = FoldAscii(c);
-  return out;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
-}
-
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
   if (pattern == "*.*") return true;
   // Iterative matcher with one backtrack point: linear in practice and never
@@ -46,7 +33,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
       star_p = p++;
       star_n = n;
     } else if (p < pattern.size() &&
-               (pattern[p] == '?' || FoldAscii(pattern[p]) == FoldAscii(name[n]))) {
+               (pattern[p] == '?' || about::FoldAscii(pattern[p]) == about::FoldAscii(name[n]))) {
       ++p;
       ++n;
     } else if (star_p != std::string_view::npos) {
@@ -63,8 +50,8 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 bool NameLess(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
-    const auto fa = static_cast<unsigned char>(FoldAscii(a[i]));
-    const auto fb = static_cast<unsigned char>(FoldAscii(b[i]));
+    const auto fa = static_cast<unsigned char>(about::FoldAscii(a[i]));
+    const auto fb = static_cast<unsigned char>(about::FoldAscii(b[i]));
     if (fa != fb) return fa < fb;
   }
   if (a.size() != b.size()) return a.size() < b.size();
@@ -128,7 +115,7 @@ void ForEachName(int dirfd, const std::function<void(const std::string&)>& visit
 std::string ExistingSpelling(int dirfd, std::string_view name) {
   std::string best;
   ForEachName(dirfd, [&](const std::string& candidate) {
-    if (EqualsIgnoreCase(candidate, name) && (best.empty() || NameLess(candidate, best))) {
+    if (about::EqualsIgnoreCase(candidate, name) && (best.empty() || NameLess(candidate, best))) {
       best = candidate;
     }
   });

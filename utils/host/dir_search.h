@@ -29,15 +29,6 @@ bool WildcardMatch(std::string_view pattern, std::string_view name);
 // lower case, ties broken by the raw bytes.
 bool NameLess(std::string_view a, std::string_view b);
 
-// The ASCII letters A-Z folded to lower case; other bytes pass unchanged.
-// Every case-blind comparison of the tools folds through this.
-inline char FoldAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string AsciiLower(std::string_view s);
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
 // Lists the directory `dir` ("" means the working directory): every
 // sub-directory and every regular file (a link to either counts as one),
 // never ".", "..", FIFOs, sockets or devices, sorted by NameLess.

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "about/ascii.h"
 #include "host/dir_search.h"
 
 namespace host {
@@ -101,7 +102,7 @@ SafeTree::~SafeTree() = default;
 
 void SafeTree::Note(Folder* folder, const std::string& name) {
   if (!folder->indexed) return;
-  auto [it, fresh] = folder->by_folded_name.emplace(AsciiLower(name), name);
+  auto [it, fresh] = folder->by_folded_name.emplace(about::AsciiLower(name), name);
   if (!fresh && NameLess(name, it->second)) it->second = name;
 }
 
@@ -109,12 +110,12 @@ const std::string* SafeTree::Lookup(Folder* folder, int fd, const std::string& n
   if (!folder->indexed) {
     ForEachName(fd, [&](const std::string& candidate) {
       ++names_read_;
-      auto [it, fresh] = folder->by_folded_name.emplace(AsciiLower(candidate), candidate);
+      auto [it, fresh] = folder->by_folded_name.emplace(about::AsciiLower(candidate), candidate);
       if (!fresh && NameLess(candidate, it->second)) it->second = candidate;
     });
     folder->indexed = true;
   }
-  const auto it = folder->by_folded_name.find(AsciiLower(name));
+  const auto it = folder->by_folded_name.find(about::AsciiLower(name));
   return it == folder->by_folded_name.end() ? nullptr : &it->second;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "about/ascii.h"
 #include "about/exit_status.h"
 #include "about/fatal.h"
 #include "host/byteorder.h"
@@ -77,11 +78,6 @@ std::string Stem(const std::string& path) {
 std::string StoredName(std::string stem) {
   std::replace(stem.begin(), stem.end(), '~', '*');
   return stem;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-  return text;
 }
 
 std::string Size(int width, int height) {
@@ -309,14 +305,14 @@ void ConvertToWad(Run& run) {
       run.Skip(path, image.skip);
       continue;
     }
-    if (!names.insert(Lower(image.name)).second) {
+    if (!names.insert(about::AsciiLower(image.name)).second) {
       run.Skip(path, "the lump name '" + image.name + "' is taken already");
       continue;
     }
     const auto size = static_cast<int64_t>(image.bytes.size());
     const auto directory_size = static_cast<int64_t>(directory.size() + mipsnap::kLumpInfoSize);
     if (position + size + directory_size > kMaxWadSize) {
-      names.erase(Lower(image.name));
+      names.erase(about::AsciiLower(image.name));
       run.Skip(path, target + " would grow beyond 2 GiB");
       continue;
     }

@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "about/ascii.h"
 #include "host/dir_search.h"
 #include "xkrf/add_pipeline.h"
 #include "xkrf/archive.h"
@@ -54,8 +55,8 @@ class Planner {
       }
       if (!host::WildcardMatch(pattern, e.name)) continue;
       // What a stopped compaction left behind is never the user's data.
-      if (host::EqualsIgnoreCase(e.name, krf::kTempName)) continue;
-      const std::string lower = host::AsciiLower(e.name);
+      if (about::EqualsIgnoreCase(e.name, krf::kTempName)) continue;
+      const std::string lower = about::AsciiLower(e.name);
       std::string dropped;
       const std::string stored = StoredName(prefix + lower, &dropped);
       if (!dropped.empty() && !told_dropped_) {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
-#include "host/dir_search.h"
+#include "about/ascii.h"
 #include "xkrf/entry_path.h"
 
 namespace xkrf {
@@ -51,10 +51,10 @@ void ParseCommandLine(int argc, const char* const* argv, std::FILE* out, Setting
     if (positional == 2) throw Fatal("Already a KRF-File and File-Mask specified !\n");
     settings->name[positional++] = std::string(arg);
   }
-  settings->name[0] = host::AsciiLower(settings->name[0]);
+  settings->name[0] = about::AsciiLower(settings->name[0]);
   // The mask is an archive-side name: its separator is the backslash,
   // whichever of the two the user typed.
-  std::string mask = host::AsciiLower(settings->name[1]);
+  std::string mask = about::AsciiLower(settings->name[1]);
   std::replace(mask.begin(), mask.end(), '/', '\\');
   settings->name[1] = mask;
 

@@ -13,8 +13,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "about/ascii.h"
 #include "host/byteorder.h"
-#include "host/dir_search.h"
 #include "host/safe_tree.h"
 #include "mixed/mixed.h"
 #include "xkrf/actions.h"
@@ -252,9 +252,9 @@ class FileWriter {
   // Whether a queued file has `name` in any letter case: the tree then
   // learns what it finds under the name only once that file is made.
   bool Planned(const std::string& name) const {
-    return planned_names_.count(host::AsciiLower(name)) != 0;
+    return planned_names_.count(about::AsciiLower(name)) != 0;
   }
-  void NotePlanned(const std::string& name) { planned_names_.insert(host::AsciiLower(name)); }
+  void NotePlanned(const std::string& name) { planned_names_.insert(about::AsciiLower(name)); }
 
   // Files written; exact once Drain returned.
   int written() {

@@ -1,6 +1,6 @@
 #include "xkrf/mask.h"
 
-#include "host/dir_search.h"
+#include "about/ascii.h"
 
 namespace xkrf {
 
@@ -14,7 +14,7 @@ bool MatchPattern(std::string_view mask, std::string_view str) {
   // Up to the first '*' both sides must agree, terminator included, so a
   // mask without '*' only matches the identical name.
   while (At(mask, a) != '*') {
-    if (host::FoldAscii(At(mask, a)) != host::FoldAscii(At(str, b))) return false;
+    if (about::FoldAscii(At(mask, a)) != about::FoldAscii(At(str, b))) return false;
     if (At(mask, a) == '\0') return true;
     ++a;
     ++b;
@@ -27,13 +27,13 @@ bool MatchPattern(std::string_view mask, std::string_view str) {
   // Behind the dots: the mask's remaining characters, up to its end or its
   // next '*'; whatever the name has beyond them is not examined.
   for (; a < mask.size() && mask[a] != '*'; ++a, ++b) {
-    if (host::FoldAscii(mask[a]) != host::FoldAscii(At(str, b))) return false;
+    if (about::FoldAscii(mask[a]) != about::FoldAscii(At(str, b))) return false;
   }
   return true;
 }
 
 bool StartsWithIgnoreCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && host::EqualsIgnoreCase(s.substr(0, prefix.size()), prefix);
+  return s.size() >= prefix.size() && about::EqualsIgnoreCase(s.substr(0, prefix.size()), prefix);
 }
 
 }  // namespace
@@ -42,7 +42,7 @@ bool yes_mask(const Settings& settings, std::string_view str) {
   const std::string& mask = settings.name[1];
   const std::string& mask_path = settings.mask_path;
   if (mask.empty()) return true;
-  if (host::EqualsIgnoreCase(str, mask)) return true;
+  if (about::EqualsIgnoreCase(str, mask)) return true;
   const std::string my_path = PathFromName(std::string(str));
   if (settings.subdirs) {
     // Entries stored from below the mask's folder: their own file name
@@ -51,7 +51,7 @@ bool yes_mask(const Settings& settings, std::string_view str) {
     return MatchPattern(std::string_view(mask).substr(mask_path.size()),
                         str.substr(my_path.size()));
   }
-  if (!host::EqualsIgnoreCase(my_path, mask_path)) return false;
+  if (!about::EqualsIgnoreCase(my_path, mask_path)) return false;
   return MatchPattern(mask, str);
 }
 
