@@ -84,27 +84,6 @@ inline std::string Deleting(const std::vector<std::string>& names) {
   return out;
 }
 
-// One listing row as the tool formats it.
-inline std::string ListRow(const std::string& name, int raw_len, const char* word, int size) {
-  const double saved = (1.0 - static_cast<double>(size) / static_cast<double>(raw_len)) * 100.0;
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%-35s %7d %11s %11d  %7.2f%c\n", name.c_str(), raw_len, word,
-                size, saved, '%');
-  return buf;
-}
-
-// The listing of `rows` (already formatted) with page heads every 22 rows
-// and the last page filled up with empty lines.
-inline std::string Listing(const std::vector<std::string>& rows) {
-  std::string out = kListHead;
-  for (size_t i = 0; i < rows.size(); ++i) {
-    if (i != 0 && i % kPageRows == 0) out += kListHead;
-    out += rows[i];
-  }
-  for (size_t n = rows.size(); n % kPageRows != 0; ++n) out += "\n";
-  return out;
-}
-
 // A whole run: exit status, every byte of standard output, and nothing on
 // standard error (the tool prints everything, errors included, to stdout).
 inline void ExpectTranscript(const e2e::RunResult& r, int exit_code, const std::string& out) {

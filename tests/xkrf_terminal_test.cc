@@ -46,7 +46,8 @@ constexpr tcflag_t kCookedFlags = ECHO | ICANON | ISIG;
 // A scratch folder holding arch.krf with one entry, a.txt, stored as is.
 struct Archive {
   ScratchDir dir;
-  std::string row = ListRow("a.txt", 5, "none", 5);
+  std::string row =
+      "a.txt                                     5        none           5     0.00%\n";
   Archive() {
     e2e::WriteFile(dir / "a.txt", std::string("hello"));
     const e2e::RunResult added = Xkrf({"arch", "a.txt", "-none"}, dir.path());
@@ -327,8 +328,8 @@ TEST(XkrfTerminal, NoKeyWaitWhenOutputIsNotATerminal) {
   } else {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Describe(status);
   }
-  EXPECT_EQ(piped,
-            Summary("list, ", "arch.krf", "") + Contains(1) + Listing({archive.row}) + Finish(0));
+  EXPECT_EQ(piped, Summary("list, ", "arch.krf", "") + Contains(1) + kListHead + archive.row +
+                       std::string(21, '\n') + Finish(0));
   EXPECT_TRUE(Cooked(child));
   close(out[0]);
   close(child.master);
