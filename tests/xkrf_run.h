@@ -60,12 +60,6 @@ inline std::string ShownMask(std::string mask) {
   return mask;
 }
 
-// The directory part of a shown mask, up to and including its last '\\'.
-inline std::string MaskPath(const std::string& shown) {
-  const size_t last = shown.rfind('\\');
-  return last == std::string::npos ? "" : shown.substr(0, last + 1);
-}
-
 // The lines that end every successful run.
 inline std::string Finish(int progressed) {
   return "finished...\nUh, we progressed " + std::to_string(progressed) + " files...\n" + kClosing;
