@@ -4,6 +4,8 @@
 namespace host {
 
 bool StdinIsTerminal();
+// True when the descriptor is a terminal (on Windows: a console).
+bool IsTerminal(int fd);
 
 // Waits for one key press without echo, but only when someone watches:
 // standard input and standard output both terminals. Otherwise (input from

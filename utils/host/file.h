@@ -1,4 +1,5 @@
-// Checked file access on top of POSIX descriptors. Every call reports
+// Checked file access on top of C runtime descriptors (on Windows, each
+// wraps a file handle that the host layer uses directly). Every call reports
 // failure through its result (with errno left as the system set it); callers
 // decide which message a failure deserves. A full disk never goes unnoticed:
 // writes loop until every byte is written or an error occurs.
@@ -9,12 +10,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
 
 // errno of an Open that found something other than a regular file.
 inline constexpr int kNotRegularFile = ENODEV;
+// errno of a file that another program holds open and will not share (a
+// sharing violation on Windows).
+inline constexpr int kInUse = ETXTBSY;
+
+// The reason for an errno value as the tools print it.
+std::string ErrorText(int error);
 
 // What makes a file the same file under every name it has: two paths with
 // equal ids lead to one file, however they are spelled.
@@ -132,5 +140,12 @@ std::string FileBehind(const std::string& path);
 // The directory part of a host path, with its final '/', or "" when the path
 // has none.
 std::string HostDirName(const std::string& path);
+
+// Why `name` cannot be one level of a path on this system, or "" when it
+// can. Separators, "." and ".." are the callers' concern. On Windows: the
+// reserved device names (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with or
+// without an extension), the characters <>:"|?* and control characters (a
+// ':' would reach an alternate data stream), and a final dot or space.
+std::string UnusableName(std::string_view name);
 
 }  // namespace host

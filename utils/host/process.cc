@@ -1,7 +1,5 @@
 #include "host/process.h"
 
-#include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,15 +7,9 @@
 
 namespace host {
 
-void GuardStandardDescriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    // open() returns the lowest free descriptor, which is this one: the
-    // lower ones are open by now.
-    const int got = ::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY));
-    if (got != fd && got >= 0) ::close(got);
-  }
-  ::signal(SIGPIPE, SIG_IGN);
+Arguments::Arguments(int argc, char** argv) : text_(CommandLineUtf8(argc, argv)) {
+  for (std::string& arg : text_) pointers_.push_back(arg.data());
+  pointers_.push_back(nullptr);
 }
 
 void ReportWriteError(const char* tool, int error) {

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace host {
 
@@ -19,6 +22,31 @@ namespace host {
 // failure instead of killing the process half-way through its files.
 // Call it first in main, before any thread starts.
 void GuardStandardDescriptors();
+
+inline constexpr int kStandardOutput = 1;
+
+// The command line as UTF-8 strings: argv as given on POSIX systems; on
+// Windows read as UTF-16 from the system (the runtime's argv would be in the
+// ANSI code page) and never wildcard-expanded, since the tools match their
+// masks themselves.
+std::vector<std::string> CommandLineUtf8(int argc, char** argv);
+
+// CommandLineUtf8 as an argc/argv pair for the tools' entry points.
+class Arguments {
+ public:
+  Arguments(int argc, char** argv);
+  int argc() const { return static_cast<int>(text_.size()); }
+  char** argv() { return pointers_.data(); }
+
+ private:
+  std::vector<std::string> text_;
+  std::vector<char*> pointers_;  // into text_, closed by a null pointer
+};
+
+// Writes all `n` bytes to the descriptor, waiting while a non-blocking one
+// is full. False when a write fails or writes nothing; `*error` is then its
+// errno, 0 when unknown.
+bool WriteFully(int fd, const void* data, size_t n, int* error);
 
 // Flushes `out` and reports whether everything written to it arrived. When
 // not, prints "<tool>: write error[: reason]" on standard error, as

@@ -35,6 +35,8 @@ class TempFile {
   bool ReplaceOver(const std::string& target);
 
  private:
+  // Up to `attempts` rounds of TryCreate.
+  bool CreateInRounds(const File& like, int attempts);
   // One round: true when the file is ours, false with *retry set when the
   // name was taken meanwhile.
   bool TryCreate(const File& like, bool* retry);

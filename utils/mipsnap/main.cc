@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include "about/exit_status.h"
 #include "host/process.h"
 #include "mipsnap/mipsnap.h"
@@ -8,7 +6,8 @@
 int main(int argc, char** argv) {
   // First of all: no file opened later can become the console.
   host::GuardStandardDescriptors();
-  pcxframe::ConsoleStream out(STDOUT_FILENO);
-  const int status = mipsnap::RunMipsnap(argc, argv, out, out.interactive());
+  host::Arguments args(argc, argv);
+  pcxframe::ConsoleStream out(host::kStandardOutput);
+  const int status = mipsnap::RunMipsnap(args.argc(), args.argv(), out, out.interactive());
   return out.Finish("mipsnap") ? status : about::kExitFatal;
 }

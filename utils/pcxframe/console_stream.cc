@@ -1,10 +1,6 @@
 #include "pcxframe/console_stream.h"
 
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
-
+#include "host/console.h"
 #include "host/process.h"
 
 namespace pcxframe {
@@ -16,23 +12,8 @@ ConsoleStream::Buffer::Buffer(int fd) : fd_(fd), space_(size_t{1} << 16) {
 bool ConsoleStream::Buffer::Drain() {
   const char* p = pbase();
   const char* const end = pptr();
-  while (!failed_ && p < end) {
-    const ssize_t w = ::write(fd_, p, static_cast<size_t>(end - p));
-    if (w > 0) {
-      p += w;
-    } else if (w < 0 && errno == EINTR) {
-      continue;
-    } else if (w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      // A console inherited in non-blocking mode: wait until it takes more.
-      pollfd wait = {fd_, POLLOUT, 0};
-      if (::poll(&wait, 1, -1) < 0 && errno != EINTR) {
-        failed_ = true;
-        error_ = errno;
-      }
-    } else {
-      failed_ = true;
-      error_ = w < 0 ? errno : 0;
-    }
+  if (!failed_ && p < end && !host::WriteFully(fd_, p, static_cast<size_t>(end - p), &error_)) {
+    failed_ = true;
   }
   // What could not be written is dropped: nothing is ever retried.
   setp(space_.data(), space_.data() + space_.size());
@@ -51,7 +32,7 @@ ConsoleStream::Buffer::int_type ConsoleStream::Buffer::overflow(int_type ch) {
 int ConsoleStream::Buffer::sync() { return Drain() ? 0 : -1; }
 
 ConsoleStream::ConsoleStream(int fd)
-    : std::ostream(nullptr), buffer_(fd), interactive_(::isatty(fd) == 1) {
+    : std::ostream(nullptr), buffer_(fd), interactive_(host::IsTerminal(fd)) {
   rdbuf(&buffer_);
 }
 

@@ -103,6 +103,13 @@ bool Frame::savePCX(int width, int height, const RowSource& rows, std::string& f
   if (settings_.star_to_tilde) std::replace(filename.begin(), filename.end(), '*', '~');
   ShowProgress();  // the image's line, before its rows take their time
 
+  // A lump name this system's files cannot take is never opened as given
+  // (on Windows a ':' would reach an alternate data stream, "con" the console).
+  const std::string why = host::UnusableName(filename.substr(filename.find_last_of("/\\") + 1));
+  if (!why.empty()) {
+    Skip(" !! cannot write '" + filename + "': " + why + " !\n");
+    return false;
+  }
   if (!MayWrite(filename, source)) return false;
   host::File file;
   if (!file.Open(filename, host::File::Mode::kCreateTruncate)) {

@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include "about/exit_status.h"
 #include "host/process.h"
 #include "pcxframe/console_stream.h"
@@ -8,7 +6,8 @@
 int main(int argc, char** argv) {
   // First of all: no file opened later can become the console.
   host::GuardStandardDescriptors();
-  pcxframe::ConsoleStream out(STDOUT_FILENO);
-  const int status = picsnap::RunPicsnap(argc, argv, out, out.interactive());
+  host::Arguments args(argc, argv);
+  pcxframe::ConsoleStream out(host::kStandardOutput);
+  const int status = picsnap::RunPicsnap(args.argc(), args.argv(), out, out.interactive());
   return out.Finish("picsnap") ? status : about::kExitFatal;
 }

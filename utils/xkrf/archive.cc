@@ -87,10 +87,13 @@ void OpenArchive(RunState* st) {
     if (error == host::kNotRegularFile) {
       throw Fatal("Couldn't open '" + shown + "': not a regular file !\n");
     }
+    if (error == host::kInUse) {
+      throw Fatal("Couldn't open '" + shown + "': " + host::ErrorText(error) + " !\n");
+    }
     const bool missing = error == ENOENT;
     if (!may_create) {
-      throw Fatal("Couldn't open '" + shown +
-                  "': " + (missing ? std::string("no such file") : std::strerror(error)) + " !\n");
+      throw Fatal("Couldn't open '" + shown + "': " +
+                  (missing ? std::string("no such file") : host::ErrorText(error)) + " !\n");
     }
     std::fprintf(st->out, "creating '%s'...\n", shown.c_str());
     // An archive that exists but cannot be opened (no permission, a folder)

@@ -15,6 +15,8 @@
 
 #include "about/ascii.h"
 #include "host/byteorder.h"
+#include "host/dir_search.h"
+#include "host/file.h"
 #include "host/safe_tree.h"
 #include "mixed/mixed.h"
 #include "xkrf/actions.h"
@@ -412,6 +414,15 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree, ExtractBuf
   const std::string name = krf::EntryName(e);
   // A drive prefix and leading separators are dropped, as archivers do.
   const std::vector<std::string> parts = ResolveEntryPath(name).parts;
+  for (const std::string& part : parts) {
+    const std::string why = host::UnusableName(part);
+    if (!why.empty()) {
+      ++st->skipped;
+      job.text = "skipping '" + name + "': " + why + " !\n";
+      writer->Push(std::move(job));
+      return;
+    }
+  }
   // The tree must see the disk as a run on one thread would: folders are
   // entered, and names looked up, only once the files planned before that
   // could be in the way are made.

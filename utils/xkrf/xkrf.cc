@@ -1,10 +1,9 @@
 #include "xkrf/xkrf.h"
 
-#include <unistd.h>
-
 #include <new>
 
 #include "about/about.h"
+#include "host/console.h"
 #include "xkrf/actions.h"
 #include "xkrf/add.h"
 #include "xkrf/archive.h"
@@ -81,7 +80,7 @@ int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
   std::fputs("Checking commandline arguments: ", out);
   RunState st;
   st.out = out;
-  st.interactive = isatty(fileno(out)) == 1;
+  st.interactive = host::IsTerminal(fileno(out));
   try {
     ParseCommandLine(argc, argv, out, &st.settings);
     std::fprintf(out, "\nKRF-File: %s\nFile-Mask: %s (mask-path: '%s') \n",

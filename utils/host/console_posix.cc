@@ -1,10 +1,10 @@
-#include "host/console.h"
-
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+
+#include "host/console.h"
 
 namespace host {
 
@@ -137,6 +137,8 @@ void GiveSignalsBack() {
 }  // namespace
 
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+bool IsTerminal(int fd) { return isatty(fd) == 1; }
 
 void WaitForKey() {
   if (!StdinIsTerminal() || isatty(STDOUT_FILENO) != 1) return;

@@ -1,5 +1,3 @@
-#include "host/safe_tree.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 
 #include "about/ascii.h"
 #include "host/dir_search.h"
+#include "host/safe_tree.h"
 
 namespace host {
 

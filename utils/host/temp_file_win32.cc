@@ -1,0 +1,107 @@
+#include <cerrno>
+
+#include "host/temp_file.h"
+#include "host/win32.h"
+
+namespace host {
+
+namespace {
+
+std::string Join(const std::string& dir, const std::string& name) {
+  if (dir.empty()) return name;
+  const char last = dir.back();
+  return (last == '/' || last == '\\') ? dir + name : dir + "/" + name;
+}
+
+}  // namespace
+
+TempFile::~TempFile() {
+  if (file_.is_open() && !renamed_) {
+    const std::string path = Join(dir_path_, name_);
+    const bool ours = file_.IsAt(path);
+    file_.Close();
+    if (ours) ::DeleteFileW(win32::PathW(path).c_str());
+  }
+}
+
+bool TempFile::Create(const std::string& dir, const std::string& name, const File& like,
+                      int attempts) {
+  dir_path_ = dir;
+  name_ = name;
+  return CreateInRounds(like, attempts);
+}
+
+bool TempFile::TryCreate(const File& like, bool* retry) {
+  const std::string path = Join(dir_path_, name_);
+  File fresh;
+  if (fresh.Open(path, File::Mode::kCreateExclusive)) {
+    // Another run may have found the new file before it was locked and
+    // taken it for a leftover; it then removes the name, and we start over.
+    if (!fresh.Lock(true, false) || !fresh.IsAt(path)) {
+      *retry = true;
+      return false;
+    }
+    file_ = std::move(fresh);
+    return true;
+  }
+  if (errno != EEXIST) return false;
+  const std::wstring wide = win32::PathW(path);
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    *retry = ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    return false;
+  }
+  const bool is_link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !is_link) {
+    errno = EISDIR;  // a folder is somebody's data, never removed
+    return false;
+  }
+  if (!is_link) {
+    uint64_t device = 0, inode = 0, own_device = 0, own_inode = 0;
+    // A second name of the file being replaced: waiting for its lock would
+    // wait for ourselves. Only the name goes.
+    const bool is_like = win32::PathIdentity(path, &device, &inode) &&
+                         like.Identity(&own_device, &own_inode) && device == own_device &&
+                         inode == own_inode;
+    if (!is_like) {
+      // Another run may be building its file there: wait until it is done,
+      // then look again. What is still there after that is a leftover.
+      File held;
+      if (!held.Open(path, File::Mode::kRead)) {
+        *retry = errno == ENOENT;
+        return false;
+      }
+      if (!held.Lock(true, true)) return false;
+      if (!held.IsAt(path)) {
+        *retry = true;
+        return false;
+      }
+    }
+  }
+  // A leftover or a link: the name goes, never what a link leads to.
+  const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                           ? ::RemoveDirectoryW(wide.c_str())
+                           : ::DeleteFileW(wide.c_str());
+  if (!removed && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    win32::SetErrnoFromLastError();
+    return false;
+  }
+  *retry = true;
+  return false;
+}
+
+bool TempFile::ReplaceOver(const std::string& target) {
+  const std::string path = Join(dir_path_, name_);
+  if (!file_.is_open() || !file_.IsAt(path)) return false;
+  // One step, and on disk before it returns; the archive's handles share
+  // deletion, so it may be replaced while the run still has it open.
+  if (!::MoveFileExW(win32::PathW(path).c_str(), win32::PathW(target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    win32::SetErrnoFromLastError();
+    return false;
+  }
+  renamed_ = true;
+  return true;
+}
+
+}  // namespace host
