@@ -5,6 +5,13 @@
 # the same install rules into krftools_<version>_<arch>.deb.
 include(GNUInstallDirs)
 
+# Windows: krftools-<version>-win64.zip (cpack -G ZIP in build-windows/):
+# the five .exe files, the README, the licence and the manual pages as text.
+if(WIN32)
+  include(cmake/packaging_windows.cmake)
+  return()
+endif()
+
 find_program(KRF_GZIP gzip REQUIRED)
 set(KRF_TOOLS xkrf picsnap mipsnap texsnap snapback)
 set(krf_compressed)

@@ -123,6 +123,18 @@ class BufferedWriter {
 // existing file: fails with errno EEXIST instead.
 bool CreateNewFile(const std::string& path, const void* content, size_t n, File* file);
 
+// Creates a new file named `prefix` and a unique ending, open for reading
+// and writing in `*file`, with the permission bits any new file gets;
+// `*path` receives its name. Never replaces an existing file.
+bool CreateUniqueFile(const std::string& prefix, File* file, std::string* path);
+
+// Removes the name `path` (a file, or a link itself).
+bool RemoveFile(const std::string& path);
+
+// Renames `from` over `to` in one step, replacing what `to` names; the
+// rename is on disk when this returns true.
+bool RenameOver(const std::string& from, const std::string& to);
+
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* out);
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <utility>
 
@@ -205,6 +206,24 @@ bool CreateNewFile(const std::string& path, const void* content, size_t n, File*
   if (!tmp.Lock(true, false) || !tmp.WriteAt(0, content, n)) return false;
   *file = std::move(tmp);
   return true;
+}
+
+bool CreateUniqueFile(const std::string& prefix, File* file, std::string* path) {
+  std::string name = prefix + "XXXXXX";
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return false;
+  file->Adopt(fd);
+  *path = name;
+  // mkstemp makes the file private; the result should look like any new file.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return ::fchmod(fd, 0666 & ~mask) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RenameOver(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool MakeDirectory(const std::string& path) { return ::mkdir(path.c_str(), 0777) == 0; }

@@ -249,6 +249,41 @@ bool CreateNewFile(const std::string& path, const void* content, size_t n, File*
   return true;
 }
 
+bool CreateUniqueFile(const std::string& prefix, File* file, std::string* path) {
+  // Names from the process id, the clock and a counter; CREATE_NEW makes
+  // each attempt safe, so a name taken meanwhile only costs another one.
+  static LONG counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const uint64_t mix =
+        (static_cast<uint64_t>(::GetCurrentProcessId()) << 32) ^ ::GetTickCount64() ^
+        static_cast<uint64_t>(::InterlockedIncrement(&counter)) * 0x9E3779B97F4A7C15u;
+    std::string name = prefix;
+    for (int i = 0; i < 6; ++i)
+      name += "abcdefghijklmnopqrstuvwxyz0123456789"[(mix >> (6 * i)) % 36];
+    if (file->Open(name, File::Mode::kCreateExclusive)) {
+      *path = name;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+bool RemoveFile(const std::string& path) {
+  if (::DeleteFileW(PathW(path).c_str())) return true;
+  SetErrnoFromLastError();
+  return false;
+}
+
+bool RenameOver(const std::string& from, const std::string& to) {
+  if (::MoveFileExW(PathW(from).c_str(), PathW(to).c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  SetErrnoFromLastError();
+  return false;
+}
+
 bool MakeDirectory(const std::string& path) {
   if (::CreateDirectoryW(PathW(path).c_str(), nullptr)) return true;
   SetErrnoFromLastError();
