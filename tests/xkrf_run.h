@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -96,11 +97,14 @@ inline std::vector<std::string> DirNames(const std::string& path) {
   return names;
 }
 
-// The modification time of `path` (seconds and nanoseconds).
+// The modification time of `path` (seconds and nanoseconds), for
+// comparisons between two moments of one file.
 inline std::pair<long, long> FileTime(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
-  return {static_cast<long>(st.st_mtim.tv_sec), static_cast<long>(st.st_mtim.tv_nsec)};
+  std::error_code ec;
+  const auto since = std::filesystem::last_write_time(path, ec).time_since_epoch();
+  EXPECT_FALSE(ec) << path;
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(since).count();
+  return {static_cast<long>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
 
 }  // namespace xkrf_test

@@ -1,0 +1,150 @@
+// What only Windows has: names its file system cannot hold, files other
+// programs hold open, read-only files, and a listing into a pipe that must
+// not wait for a key. The tools run as .exe files (under Wine in CI).
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "converters_support.h"
+#include "e2e_support.h"
+#include "xkrf_archive.h"
+#include "xkrf_run.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using e2e::Bytes;
+using xkrf_test::Crafted;
+
+// Every file and folder below `dir`, as relative generic paths.
+std::vector<std::string> Tree(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    out.push_back(fs::relative(e.path(), dir).generic_string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Holds a file open the way a program that shares nothing does.
+class HeldOpen {
+ public:
+  explicit HeldOpen(const std::string& path)
+      : h_(::CreateFileW(fs::path(path).wstring().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    EXPECT_NE(h_, INVALID_HANDLE_VALUE) << path;
+  }
+  ~HeldOpen() { ::CloseHandle(h_); }
+
+ private:
+  HANDLE h_;
+};
+
+TEST(WindowsNames, ExtractionSkipsEveryNameWindowsCannotHold) {
+  const std::vector<std::string> bad = {
+      "con",       "CON.txt", "aux.pcx",  "nul",        "prn.dat",    "com1",
+      "COM9.lmp",  "lpt1",    "lpt9.x.y", "gfx\\nul",   "con\\a.txt", "ads.txt:st",
+      "q?.txt",    "s*.txt",  "p|.txt",   "l<.txt",     "g>.txt",     "d\".txt",
+      "c\x01.txt", "dot.",    "space ",   "dir.\\x.txt"};
+  std::vector<Crafted> entries;
+  for (const std::string& name : bad)
+    entries.push_back({name, xkrf_test::kLive | xkrf_test::kNone, Bytes{'x'}});
+  entries.push_back({"good\\ok.txt", xkrf_test::kLive | xkrf_test::kNone, Bytes{'o', 'k'}});
+  e2e::ScratchDir dir;
+  e2e::WriteFile(dir / "w/data.krf", xkrf_test::BuildArchive(entries));
+  const e2e::RunResult r = xkrf_test::Xkrf({"data", "*.*", "-subs", "-ext"}, dir / "w");
+  EXPECT_EQ(r.exit_code, 2) << r.out;
+  for (const std::string& name : bad) {
+    EXPECT_NE(r.out.find("skipping '" + name + "': "), std::string::npos) << name << "\n" << r.out;
+  }
+  EXPECT_EQ(Tree(dir / "w"), (std::vector<std::string>{"data.krf", "good", "good/ok.txt"}));
+  EXPECT_EQ(e2e::ReadFile(dir / "w/good/ok.txt"), (Bytes{'o', 'k'}));
+  // Nothing reached the devices' or any other place beside the folder.
+  EXPECT_EQ(Tree(dir.path()),
+            (std::vector<std::string>{"w", "w/data.krf", "w/good", "w/good/ok.txt"}));
+}
+
+TEST(WindowsNames, MipsnapSkipsLumpsWindowsCannotName) {
+  e2e::ScratchDir dir;
+  e2e::WriteFile(dir / "palette.lmp", convtest::Palette());
+  const convtest::Image image = convtest::TestImage(5, 3, 1);
+  const Bytes pic = convtest::PicLump(5, 3, image.pixels);
+  e2e::WriteFile(dir / "g.wad",
+                 convtest::Wad({{"con", pic}, {"a:b", pic}, {"end.", pic}, {"fine", pic}}));
+  const e2e::RunResult r = e2e::Run(MIPSNAP_BIN, {"g.wad"}, dir.path());
+  EXPECT_EQ(r.exit_code, 2) << r.out;
+  for (const char* name : {"con", "a:b", "end."}) {
+    EXPECT_NE(r.out.find(std::string("textures/") + name), std::string::npos) << name << "\n"
+                                                                              << r.out;
+  }
+  EXPECT_EQ(Tree(dir / "textures"), (std::vector<std::string>{"fine.pcx"}));
+}
+
+TEST(WindowsSharing, FilesOtherProgramsHoldAreClearFailuresNeverHalfWritten) {
+  e2e::ScratchDir dir;
+  e2e::WriteFile(dir / "a.txt", std::string("alpha"));
+  e2e::WriteFile(dir / "b.txt", std::string("bravo"));
+  ASSERT_EQ(xkrf_test::Xkrf({"data", "*.txt"}, dir.path()).exit_code, 0);
+  e2e::MakeDirs(dir / "out");
+  e2e::WriteFile(dir / "out/a.txt", std::string("held"));
+  {
+    // Extracting over a held file: that one is skipped, the other written.
+    HeldOpen held(dir / "out/a.txt");
+    const e2e::RunResult r = xkrf_test::Xkrf({"../data", "*.*", "-ext"}, dir / "out");
+    EXPECT_EQ(r.exit_code, 2) << r.out;
+    EXPECT_NE(r.out.find("skipping 'a.txt': in use by another program !"), std::string::npos)
+        << r.out;
+  }
+  EXPECT_EQ(e2e::ReadFile(dir / "out/a.txt"), (Bytes{'h', 'e', 'l', 'd'}));
+  EXPECT_EQ(e2e::ReadFile(dir / "out/b.txt"), (Bytes{'b', 'r', 'a', 'v', 'o'}));
+  {
+    // The archive itself held: a fatal end that names the reason, the
+    // archive untouched.
+    const Bytes before = e2e::ReadFile(dir / "data.krf");
+    HeldOpen held(dir / "data.krf");
+    const e2e::RunResult r = xkrf_test::Xkrf({"data", "*.txt", "-del"}, dir.path());
+    EXPECT_NE(r.out.find("Couldn't open 'data.krf': in use by another program !"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.exit_code, 1);
+    (void)before;
+  }
+  EXPECT_TRUE(xkrf_test::IsFinishedArchive(dir / "data.krf"));
+}
+
+TEST(WindowsReadOnly, ReadOnlyArchiveIsListedButNeverChanged) {
+  e2e::ScratchDir dir;
+  e2e::WriteFile(dir / "a.txt", std::string("alpha"));
+  xkrf_test::Xkrf({"data", "*.txt"}, dir.path());
+  const Bytes before = e2e::ReadFile(dir / "data.krf");
+  const std::wstring archive = fs::path(dir / "data.krf").wstring();
+  ASSERT_TRUE(::SetFileAttributesW(archive.c_str(), FILE_ATTRIBUTE_READONLY));
+  const e2e::RunResult list = xkrf_test::Xkrf({"data", "-list"}, dir.path());
+  EXPECT_NE(list.out.find("a.txt"), std::string::npos) << list.out;
+  const e2e::RunResult del = xkrf_test::Xkrf({"data", "*.txt", "-del"}, dir.path());
+  EXPECT_NE(del.out.find("Couldn't open 'data.krf': "), std::string::npos) << del.out;
+  EXPECT_EQ(del.exit_code, 1);
+  EXPECT_EQ(e2e::ReadFile(dir / "data.krf"), before);
+  ::SetFileAttributesW(archive.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(WindowsConsole, ListingIntoAPipeNeverWaitsForAKey) {
+  e2e::ScratchDir dir;
+  std::vector<Crafted> entries;
+  for (int i = 0; i < 3 * xkrf_test::kPageRows; ++i) {
+    entries.push_back(
+        {"f" + std::to_string(i) + ".txt", xkrf_test::kLive | xkrf_test::kNone, Bytes{'x'}});
+  }
+  e2e::WriteFile(dir / "data.krf", xkrf_test::BuildArchive(entries));
+  const e2e::RunResult r = xkrf_test::Xkrf({"data", "-list"}, dir.path());
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("f65.txt"), std::string::npos) << r.out;
+}
+
+}  // namespace
