@@ -18,6 +18,9 @@ class Texsnap : public ConverterTest {
 };
 
 TEST_F(Texsnap, ConvertsEveryWalInNameOrder) {
+#ifdef _WIN32
+  GTEST_SKIP() << "a file named *star.wal cannot exist on Windows";
+#endif
   const Image star = TestImage(2, 2, 1), dot = TestImage(1, 1, 2), b = TestImage(64, 64, 3),
               huge = TestImage(1100, 2, 4), wall = TestImage(3, 2, 5);
   e2e::WriteFile(dir_ / "*star.wal", WalFile(2, 2, star.pixels));

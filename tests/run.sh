@@ -24,11 +24,12 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 # A Wine prefix of the build's own; no Mono or Gecko installer prompts.
 export WINEPREFIX=$top/build-windows/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
-"$wine" wineboot --init >/dev/null 2>&1 || true
 # One Wine server for the whole suite, so each .exe starts in milliseconds;
-# stopped when the suite is done, whatever its result.
-"$wineserver" --persistent
+# stopped when the suite is done, whatever its result. (One that is still
+# running for this prefix is taken as it is.)
+"$wineserver" --persistent 2>/dev/null || true
 trap '"$wineserver" --kill' EXIT
+"$wine" wineboot --init >/dev/null 2>&1 || true
 cmake --preset windows
 cmake --build --preset windows
 ctest --preset windows

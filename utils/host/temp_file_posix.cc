@@ -126,7 +126,7 @@ bool TempFile::TryCreate(const File& like, bool* retry) {
   return false;
 }
 
-bool TempFile::ReplaceOver(const std::string& target) {
+bool TempFile::ReplaceOver(const std::string& target, File*) {
   if (!file_.is_open() || !NameLeadsTo(dir_.fd(), name_, file_.fd())) return false;
   if (::renameat(dir_.fd(), name_.c_str(), AT_FDCWD, target.c_str()) != 0) return false;
   renamed_ = true;

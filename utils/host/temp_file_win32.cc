@@ -90,11 +90,14 @@ bool TempFile::TryCreate(const File& like, bool* retry) {
   return false;
 }
 
-bool TempFile::ReplaceOver(const std::string& target) {
+bool TempFile::ReplaceOver(const std::string& target, File* open_target) {
   const std::string path = Join(dir_path_, name_);
   if (!file_.is_open() || !file_.IsAt(path)) return false;
-  // One step, and on disk before it returns; the archive's handles share
-  // deletion, so it may be replaced while the run still has it open.
+  // Windows renames no file that is open, nor over one: both are closed
+  // first (the caller flushed this one to disk). The rename is one step,
+  // and on disk before it returns.
+  if (!file_.Close()) return false;
+  open_target->Close();
   if (!::MoveFileExW(win32::PathW(path).c_str(), win32::PathW(target).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     win32::SetErrnoFromLastError();

@@ -256,7 +256,7 @@ void update_krf(RunState* st) {
   test(tmp.file().Sync());
   // Only the archive this run read and locked is replaced.
   test(st->krf.IsAt(st->krf_target));
-  test(tmp.ReplaceOver(st->krf_target));
+  test(tmp.ReplaceOver(st->krf_target, &st->krf));
   st->krf.Close();
 }
 
