@@ -1,5 +1,3 @@
-#include "host/temp_file.h"
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -15,6 +13,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "host/temp_file.h"
 
 namespace host {
 
