@@ -108,3 +108,34 @@ bool TempFile::ReplaceOver(const std::string& target, File* open_target) {
 }
 
 }  // namespace host
+
+namespace host {
+
+// Windows has no unnamed files: the file is made under a hidden unique
+// name beside its target and renamed over it whole.
+StagedFile::~StagedFile() {
+  if (!placed_ && !hidden_.empty()) {
+    file_.Close();
+    RemoveFile(hidden_);
+  }
+}
+
+bool StagedFile::Create(const std::string& target, const std::string& hidden_prefix) {
+  target_ = target;
+  prefix_ = hidden_prefix;
+  return CreateUniqueFile(HostDirName(target) + hidden_prefix, &file_, &hidden_);
+}
+
+bool StagedFile::PutInPlace() {
+  // Windows renames no open file: closed first, flushed by the caller.
+  const bool ok = file_.Close() && RenameOver(hidden_, target_);
+  if (!ok) {
+    const int error = errno;
+    RemoveFile(hidden_);
+    errno = error;
+  }
+  placed_ = ok;
+  return ok;
+}
+
+}  // namespace host
