@@ -60,13 +60,7 @@ bool TempFile::Create(const std::string& dir, const std::string& name, const Fil
   const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   dir_.Adopt(fd);
-  for (int i = 0; i < attempts; ++i) {
-    bool retry = false;
-    if (TryCreate(like, &retry)) return true;
-    if (!retry) return false;
-  }
-  errno = EEXIST;
-  return false;
+  return CreateInRounds(like, attempts);
 }
 
 bool TempFile::TryCreate(const File& like, bool* retry) {
