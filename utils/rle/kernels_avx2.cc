@@ -53,13 +53,15 @@ inline __m256i LowLaneLast(__m256i v) {
 inline uint8_t* Pack16(uint8_t* o, __m128i v, uint32_t keep) {
   const uint32_t lo = keep & 0xFF;
   const uint32_t hi = (keep >> 8) & 0xFF;
-  const __m128i order = _mm_castpd_si128(_mm_loadh_pd(
-      _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.index[lo]))),
-      reinterpret_cast<const double*>(kPack.upper[hi])));
+  // 64-bit integer loads and stores: `o` has any alignment, and a store
+  // through a double would claim eight.
+  const __m128i order =
+      _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.index[lo])),
+                         _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.upper[hi])));
   const __m128i packed = _mm_shuffle_epi8(v, order);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(o), packed);
   o += kPack.count[lo];
-  _mm_storeh_pd(reinterpret_cast<double*>(o), _mm_castsi128_pd(packed));
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_unpackhi_epi64(packed, packed));
   return o + kPack.count[hi];
 }
 
