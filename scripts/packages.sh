@@ -11,6 +11,10 @@ KRF_BUILD_PACKAGES=(g++ cmake make pkg-config libspng-dev)
 # manual page renderer, the Debian package tools, and strace to count the
 # system calls of a run.
 KRF_TEST_PACKAGES=(libgtest-dev netpbm groff-base dpkg-dev file strace)
+# What the Windows build and its tests under Wine need besides: the MinGW-w64
+# cross compiler with std::thread, Wine, the MinGW zlib and GoogleTest's
+# sources (libspng is compiled from Debian's source package).
+KRF_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev googletest)
 
 ensure_packages() {
   local what=$1
