@@ -36,13 +36,24 @@ bool SizeAllowed(int64_t width, int64_t height, int max_side, std::string* error
   return true;
 }
 
-bool FromPcx(const uint8_t* data, size_t size, int max_side, SourceImage* image,
-             std::string* error) {
-  pcxframe::PcxHeader header;
-  if (!pcxframe::ReadPcxHeader(data, size, &header, error) ||
-      !SizeAllowed(header.width, header.height, max_side, error)) {
-    return false;
+// Judges the size an image's first bytes give before a pixel is decoded;
+// `pcx` receives the header of a PCX image. Bytes of neither kind pass, for
+// the caller to refuse.
+bool HeaderAllowed(const uint8_t* data, size_t size, int max_side, pcxframe::PcxHeader* pcx,
+                   std::string* error) {
+  if (pngio::LooksLikePng(data, size)) {
+    uint32_t width = 0, height = 0;
+    return !pngio::ReadPngSize(data, size, &width, &height) ||
+           SizeAllowed(width, height, max_side, error);
   }
+  if (pcxframe::LooksLikePcx(data, size)) {
+    return pcxframe::ReadPcxHeader(data, size, pcx, error) &&
+           SizeAllowed(pcx->width, pcx->height, max_side, error);
+  }
+  return true;
+}
+
+bool FromPcx(const uint8_t* data, size_t size, SourceImage* image, std::string* error) {
   pcxframe::PcxImage pcx;
   if (!pcxframe::ReadPcxImage(data, size, &pcx, error)) return false;
   image->width = pcx.width;
@@ -61,11 +72,6 @@ bool FromPcx(const uint8_t* data, size_t size, int max_side, SourceImage* image,
 
 bool FromPng(const uint8_t* data, size_t size, int max_side, SourceImage* image,
              std::string* error) {
-  uint32_t width = 0, height = 0;
-  if (pngio::ReadPngSize(data, size, &width, &height) &&
-      !SizeAllowed(width, height, max_side, error)) {
-    return false;
-  }
   pngio::PngImage png;
   if (!pngio::ReadPng(data, size, max_side, &png, error)) return false;
   image->width = png.width;
@@ -96,8 +102,10 @@ std::string SystemReason() {
 
 bool DecodeImage(const uint8_t* data, size_t size, int max_side, SourceImage* image,
                  std::string* error) {
+  pcxframe::PcxHeader header;
+  if (!HeaderAllowed(data, size, max_side, &header, error)) return false;
   if (pngio::LooksLikePng(data, size)) return FromPng(data, size, max_side, image, error);
-  if (pcxframe::LooksLikePcx(data, size)) return FromPcx(data, size, max_side, image, error);
+  if (pcxframe::LooksLikePcx(data, size)) return FromPcx(data, size, image, error);
   *error = kNoImage;
   return false;
 }
@@ -113,18 +121,9 @@ bool ReadImageFile(const std::string& path, int max_side, SourceImage* image, st
   const auto head = static_cast<int64_t>(bytes.size());
   int64_t lines = size - head;  // what follows the first bytes, read whole
   int64_t tail = 0;
-  if (pngio::LooksLikePng(bytes.data(), bytes.size())) {
-    uint32_t width = 0, height = 0;
-    if (pngio::ReadPngSize(bytes.data(), bytes.size(), &width, &height) &&
-        !SizeAllowed(width, height, max_side, error)) {
-      return false;
-    }
-  } else if (pcxframe::LooksLikePcx(bytes.data(), bytes.size())) {
-    pcxframe::PcxHeader header;
-    if (!pcxframe::ReadPcxHeader(bytes.data(), bytes.size(), &header, error) ||
-        !SizeAllowed(header.width, header.height, max_side, error)) {
-      return false;
-    }
+  pcxframe::PcxHeader header;
+  if (!HeaderAllowed(bytes.data(), bytes.size(), max_side, &header, error)) return false;
+  if (pcxframe::LooksLikePcx(bytes.data(), bytes.size())) {
     // Scan lines beyond what the image can take are never decoded: of them,
     // only the palette behind is read.
     const int64_t most = kPcxMaxBytesPerPixelByte * header.decoded_size();
@@ -133,7 +132,7 @@ bool ReadImageFile(const std::string& path, int max_side, SourceImage* image, st
       lines = most;
       tail = palette;
     }
-  } else {
+  } else if (!pngio::LooksLikePng(bytes.data(), bytes.size())) {
     *error = kNoImage;
     return false;
   }
