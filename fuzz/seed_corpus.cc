@@ -14,8 +14,8 @@
 #include "converters_support.h"
 #include "e2e_support.h"
 #include "mixed/mixed.h"
-#include "pcxframe/pcx_format.h"
-#include "pcxframe/pcx_writer.h"
+#include "pcx/pcx_format.h"
+#include "pcx/pcx_writer.h"
 #include "pngio/png_io.h"
 #include "xkrf/xkrf.h"
 
@@ -140,9 +140,9 @@ void ImageSeeds(const fs::path& out) {
   for (const convtest::Image& img : {convtest::TestImage(8, 8, 6), convtest::TestImage(9, 5, 7)}) {
     const std::string name = std::to_string(img.width) + "x" + std::to_string(img.height);
     Bytes pcx(pcx::kHeaderSize);
-    pcxframe::BuildPcxHeader(pcx.data(), img.width, img.height);
+    pcx::BuildPcxHeader(pcx.data(), img.width, img.height);
     for (int y = 0; y < img.height; ++y) {
-      pcxframe::pcxWriteLine(&pcx, img.pixels.data() + y * img.width, img.width);
+      pcx::pcxWriteLine(&pcx, img.pixels.data() + y * img.width, img.width);
     }
     pcx.push_back(pcx::kPaletteMarker);
     pcx.insert(pcx.end(), palette.begin(), palette.end());

@@ -7,7 +7,7 @@
 #include "about/about.h"
 #include "about/exit_status.h"
 #include "host/file.h"
-#include "pcxframe/pcx_writer.h"
+#include "pcx/pcx_writer.h"
 #include "pngio/png_io.h"
 
 namespace pcxframe {
@@ -139,7 +139,7 @@ int RowsPerBlock(int width) {
 
 void Frame::WritePcx(host::BufferedWriter& writer, int width, int height, const RowSource& rows) {
   uint8_t header[pcx::kHeaderSize];
-  BuildPcxHeader(header, width, height);
+  pcx::BuildPcxHeader(header, width, height);
   writer.Write(header, sizeof header);
   test(writer.ok());
 
@@ -149,7 +149,7 @@ void Frame::WritePcx(host::BufferedWriter& writer, int width, int height, const 
   for (int row = 0; row < height; ++row) {
     RowDone(row, rows_per_block);
     line.clear();
-    pcxWriteLine(&line, rows(row), width);
+    pcx::pcxWriteLine(&line, rows(row), width);
     writer.Write(line.data(), line.size());
   }
   writer.Put(pcx::kPaletteMarker);

@@ -19,7 +19,7 @@
 #include "about/fatal.h"
 #include "host/file.h"
 #include "host/process.h"
-#include "pcxframe/pcx_format.h"
+#include "pcx/pcx_format.h"
 #include "pcxframe/tool_settings.h"
 
 namespace pcxframe {

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "host/file.h"
-#include "pcxframe/pcx_format.h"
-#include "pcxframe/pcx_reader.h"
+#include "pcx/pcx_format.h"
+#include "pcx/pcx_reader.h"
 #include "pngio/png_io.h"
 
 namespace snapback {
@@ -39,23 +39,23 @@ bool SizeAllowed(int64_t width, int64_t height, int max_side, std::string* error
 // Judges the size an image's first bytes give before a pixel is decoded;
 // `pcx` receives the header of a PCX image. Bytes of neither kind pass, for
 // the caller to refuse.
-bool HeaderAllowed(const uint8_t* data, size_t size, int max_side, pcxframe::PcxHeader* pcx,
+bool HeaderAllowed(const uint8_t* data, size_t size, int max_side, pcx::PcxHeader* pcx,
                    std::string* error) {
   if (pngio::LooksLikePng(data, size)) {
     uint32_t width = 0, height = 0;
     return !pngio::ReadPngSize(data, size, &width, &height) ||
            SizeAllowed(width, height, max_side, error);
   }
-  if (pcxframe::LooksLikePcx(data, size)) {
-    return pcxframe::ReadPcxHeader(data, size, pcx, error) &&
+  if (pcx::LooksLikePcx(data, size)) {
+    return pcx::ReadPcxHeader(data, size, pcx, error) &&
            SizeAllowed(pcx->width, pcx->height, max_side, error);
   }
   return true;
 }
 
 bool FromPcx(const uint8_t* data, size_t size, SourceImage* image, std::string* error) {
-  pcxframe::PcxImage pcx;
-  if (!pcxframe::ReadPcxImage(data, size, &pcx, error)) return false;
+  pcx::PcxImage pcx;
+  if (!pcx::ReadPcxImage(data, size, &pcx, error)) return false;
   image->width = pcx.width;
   image->height = pcx.height;
   image->indexed = pcx.indexed;
@@ -102,10 +102,10 @@ std::string SystemReason() {
 
 bool DecodeImage(const uint8_t* data, size_t size, int max_side, SourceImage* image,
                  std::string* error) {
-  pcxframe::PcxHeader header;
+  pcx::PcxHeader header;
   if (!HeaderAllowed(data, size, max_side, &header, error)) return false;
   if (pngio::LooksLikePng(data, size)) return FromPng(data, size, max_side, image, error);
-  if (pcxframe::LooksLikePcx(data, size)) return FromPcx(data, size, image, error);
+  if (pcx::LooksLikePcx(data, size)) return FromPcx(data, size, image, error);
   *error = kNoImage;
   return false;
 }
@@ -121,9 +121,9 @@ bool ReadImageFile(const std::string& path, int max_side, SourceImage* image, st
   const auto head = static_cast<int64_t>(bytes.size());
   int64_t lines = size - head;  // what follows the first bytes, read whole
   int64_t tail = 0;
-  pcxframe::PcxHeader header;
+  pcx::PcxHeader header;
   if (!HeaderAllowed(bytes.data(), bytes.size(), max_side, &header, error)) return false;
-  if (pcxframe::LooksLikePcx(bytes.data(), bytes.size())) {
+  if (pcx::LooksLikePcx(bytes.data(), bytes.size())) {
     // Scan lines beyond what the image can take are never decoded: of them,
     // only the palette behind is read.
     const int64_t most = kPcxMaxBytesPerPixelByte * header.decoded_size();

@@ -1,7 +1,7 @@
 #include "texsnap/wal.h"
 
 #include "host/byteorder.h"
-#include "pcxframe/pcx_format.h"
+#include "pcx/pcx_format.h"
 
 namespace texsnap {
 

@@ -1,12 +1,12 @@
-#include "pcxframe/pcx_writer.h"
+#include "pcx/pcx_writer.h"
 
 #include <cstring>
 
 #include "host/byteorder.h"
-#include "pcxframe/pcx_format.h"
+#include "pcx/pcx_format.h"
 #include "rle/run_length.h"
 
-namespace pcxframe {
+namespace pcx {
 
 void pcxWriteLine(std::vector<uint8_t>* out, const uint8_t* line, int length) {
   const size_t start = out->size();
@@ -36,4 +36,4 @@ void BuildPcxHeader(uint8_t* header, int width, int height) {
   host::PutLE16(header + pcx::kPaletteInfoOffset, pcx::kPaletteInfo);
 }
 
-}  // namespace pcxframe
+}  // namespace pcx

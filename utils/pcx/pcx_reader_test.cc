@@ -1,4 +1,4 @@
-#include "pcxframe/pcx_reader.h"
+#include "pcx/pcx_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "host/byteorder.h"
-#include "pcxframe/pcx_format.h"
-#include "pcxframe/pcx_writer.h"
+#include "pcx/pcx_format.h"
+#include "pcx/pcx_writer.h"
 #include "rle/scheme.h"
 
-namespace pcxframe {
+namespace pcx {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -109,4 +109,4 @@ TEST(PcxReader, RefusesDamageOnePlaceAtATime) {
 }
 
 }  // namespace
-}  // namespace pcxframe
+}  // namespace pcx

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace pcxframe {
+namespace pcx {
 
 // Appends the run-length encoding of `length` bytes at `line` to `out`.
 // Runs stop at the end of the line, so lines encode independently.
@@ -15,4 +15,4 @@ void pcxWriteLine(std::vector<uint8_t>* out, const uint8_t* line, int length);
 // REQUIRES: 1 <= width, height <= pcx::kMaxDimension.
 void BuildPcxHeader(uint8_t* header, int width, int height);
 
-}  // namespace pcxframe
+}  // namespace pcx

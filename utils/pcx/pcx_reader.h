@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace pcxframe {
+namespace pcx {
 
 struct PcxImage {
   int width = 0;
@@ -48,4 +48,4 @@ bool ReadPcxHeader(const uint8_t* data, size_t size, PcxHeader* header, std::str
 // *error, when the file is not such a PCX or is cut short.
 bool ReadPcxImage(const uint8_t* data, size_t size, PcxImage* out, std::string* error);
 
-}  // namespace pcxframe
+}  // namespace pcx

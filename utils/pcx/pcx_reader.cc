@@ -1,13 +1,13 @@
-#include "pcxframe/pcx_reader.h"
+#include "pcx/pcx_reader.h"
 
 #include <algorithm>
 #include <cstring>
 
 #include "host/byteorder.h"
-#include "pcxframe/pcx_format.h"
+#include "pcx/pcx_format.h"
 #include "rle/scheme.h"
 
-namespace pcxframe {
+namespace pcx {
 
 namespace {
 
@@ -118,4 +118,4 @@ bool ReadPcxImage(const uint8_t* data, size_t size, PcxImage* out, std::string* 
   return true;
 }
 
-}  // namespace pcxframe
+}  // namespace pcx
