@@ -1,36 +1,29 @@
 #include "mixed/mixed.h"
 
-#include <algorithm>
-#include <cstring>
+#include "rle/run_length.h"
 
 size_t mixed_EncodeRLE(const uint8_t* raw, size_t len, uint8_t* dst) {
-  mixed::RleEncoder encoder;
-  size_t size = encoder.Feed(raw, len, dst);
-  // A held-back run was counted in the input but not yet written, so the
-  // room of 2 * len always has space for it.
-  size += encoder.Finish(dst + size);
   // Each unit of two bytes covers two input bytes or one that needs the
   // escape, so the output never exceeds twice the input (the tests check
   // the bound over random and worst-case inputs).
-  return size;
+  return rle::Encode(raw, len, dst);
 }
 
 size_t mixed_EncodeRLE(const uint8_t* raw, size_t len, std::vector<uint8_t>* dest) {
-  // Feed may use the full room its worst case needs for the last piece.
-  dest->resize(mixed::RleEncoder::MaxOutput(len));
+  dest->resize(2 * len);
   const size_t size = mixed_EncodeRLE(raw, len, dest->data());
   dest->resize(size);
   return size;
 }
 
 int64_t mixed_DecodedRLESize(const uint8_t* raw, size_t len) {
-  mixed::RleScanner scanner;
+  rle::Scanner scanner;
   scanner.Feed(raw, len);
   return scanner.decoded();
 }
 
 int64_t mixed_DecodeRLE(const uint8_t* raw, size_t len, uint8_t* dst, size_t room) {
-  mixed::RleDecoder decoder;
+  rle::Decoder decoder;
   const size_t size = decoder.Feed(raw, len, dst, room);
   // The decoder counts what it wrote; only a stream too long for the room
   // needs the separate scan to tell its length.

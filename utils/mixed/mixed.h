@@ -4,69 +4,13 @@
 // The stream has no header and no end marker: its length comes from outside.
 //
 // The functions are pure: they read the input buffer, fill a vector handed in
-// by the caller, and do no I/O.
+// by the caller, and do no I/O. A stream handed over in pieces is encoded,
+// decoded and scanned by rle::Encoder, rle::Decoder and rle::Scanner.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-#include "rle/run_length.h"
-
-namespace mixed {
-
-// Encodes a file handed over in pieces, in bounded memory: the output of all
-// Feed calls and Finish together is exactly mixed_EncodeRLE of the whole
-// file. A run still open at the end of a piece is held back, since the next
-// piece may continue it.
-class RleEncoder {
- public:
-  // Room Feed needs for a piece of `n` bytes.
-  static constexpr size_t MaxOutput(size_t n) { return 2 * n + 2; }
-  // Writes what `data` settles to `out` and returns the count written.
-  size_t Feed(const uint8_t* data, size_t n, uint8_t* out);
-  // Writes the run held back, if any (at most 2 bytes).
-  size_t Finish(uint8_t* out);
-
- private:
-  rle::OpenRun open_;  // the run held back
-};
-
-// Decodes a stream handed over in pieces; a count byte at the end of one
-// piece takes its data byte from the next.
-class RleDecoder {
- public:
-  // Room that always holds what a piece of `n` bytes decodes to.
-  static constexpr size_t MaxOutput(size_t n) { return 32 * n + 64; }
-  // Writes what `data` decodes to into `out`, which has room for `room`
-  // bytes, and returns the count written. Output that would not fit is cut
-  // off and overflowed() turns true; nothing is written beyond `room`.
-  size_t Feed(const uint8_t* data, size_t n, uint8_t* out, size_t room);
-  bool dangling() const { return pending_; }
-  bool overflowed() const { return overflowed_; }
-
- private:
-  bool pending_ = false;
-  bool overflowed_ = false;
-  int pending_count_ = 0;
-};
-
-// Walks a stream handed over in pieces and counts the bytes it decodes to,
-// so a stream of any length is checked in bounded memory.
-class RleScanner {
- public:
-  void Feed(const uint8_t* data, size_t n);
-  int64_t decoded() const { return decoded_; }
-  // True when the stream so far ends in a count byte without its data byte.
-  bool dangling() const { return pending_; }
-
- private:
-  int64_t decoded_ = 0;
-  bool pending_ = false;
-  int pending_count_ = 0;
-};
-
-}  // namespace mixed
 
 // Encodes `len` bytes at `raw` into `dst`, which has room for 2 * len bytes
 // (the most the encoding can take), and returns the encoded length. Runs are

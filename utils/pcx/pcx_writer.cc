@@ -13,7 +13,7 @@ void pcxWriteLine(std::vector<uint8_t>* out, const uint8_t* line, int length) {
   const auto n = static_cast<size_t>(length);
   out->resize(start + 2 * n);
   // A line is encoded on its own: no run is carried into the next line.
-  out->resize(start + rle::EncodeRuns(line, n, out->data() + start, nullptr));
+  out->resize(start + rle::Encode(line, n, out->data() + start));
 }
 
 void BuildPcxHeader(uint8_t* header, int width, int height) {

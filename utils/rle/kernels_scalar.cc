@@ -1,11 +1,11 @@
 // The portable kernels: eight bytes at a time in plain integers on
-// little-endian hosts, nothing on others (the callers' byte loops then do
-// all the work). The encoder's word-at-a-time code is run_length.cc itself.
+// little-endian hosts, nothing on others (the byte loops of decoder.cc and
+// run_length.cc then do all the work). The encoder's word-at-a-time code is run_length.cc itself.
 #include <bit>
 #include <cstring>
 
+#include "rle/internal.h"
 #include "rle/kernels.h"
-#include "rle/run_length.h"
 
 namespace rle::kernel {
 

@@ -5,6 +5,7 @@
 #include <bit>
 #include <iterator>
 
+#include "rle/internal.h"
 #include "rle/kernels.h"
 
 namespace rle {
@@ -110,8 +111,8 @@ inline size_t RunEnd(const uint8_t* p, size_t i, size_t limit, uint8_t byte) {
   return i;
 }
 
-}  // namespace
-
+// Extends a run of `byte` that has `*length` bytes and continues at `i`,
+// up to kLongestRun bytes or `n`; returns the index behind it.
 size_t ExtendRun(const uint8_t* p, size_t i, size_t n, int byte, int* length) {
   const size_t end = RunEnd(p, i, std::min(n, i + static_cast<size_t>(kLongestRun - *length)),
                             static_cast<uint8_t>(byte));
@@ -119,6 +120,23 @@ size_t ExtendRun(const uint8_t* p, size_t i, size_t n, int byte, int* length) {
   return end;
 }
 
+// Writes one run (a single byte below 0xC0 as itself); returns the end.
+uint8_t* PutRun(uint8_t* o, int byte, int length) {
+  if (length > 1 || byte >= kRunBase) *o++ = static_cast<uint8_t>(kRunBase | length);
+  *o++ = static_cast<uint8_t>(byte);
+  return o;
+}
+
+// A run not written yet because the input may go on.
+struct OpenRun {
+  int byte = 0;
+  int length = 0;  // 0: none
+};
+
+// Encodes `n` bytes at `p` into `out` (room for 2 * n bytes) and returns the
+// count written. With `open` null every run is written; otherwise a last
+// run shorter than kLongestRun is not written but left in `*open`, since
+// the next piece of a longer input may continue it.
 size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open) {
   const kernel::EncodeProgress done = Active().encode(p, n, out);
   uint8_t* o = out + done.out;
@@ -150,6 +168,34 @@ size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open) {
     o = PutRun(o, byte, length);
   }
   return static_cast<size_t>(o - out);
+}
+
+}  // namespace
+
+size_t Encode(const uint8_t* p, size_t n, uint8_t* out) { return EncodeRuns(p, n, out, nullptr); }
+
+size_t Encoder::Feed(const uint8_t* p, size_t n, uint8_t* out) {
+  if (n == 0) return 0;
+  uint8_t* o = out;
+  size_t i = 0;
+  if (open_length_ > 0) {
+    i = ExtendRun(p, 0, n, open_byte_, &open_length_);
+    if (i == n && open_length_ < kLongestRun) return 0;
+    o = PutRun(o, open_byte_, open_length_);
+    open_length_ = 0;
+  }
+  OpenRun open;
+  o += EncodeRuns(p + i, n - i, o, &open);
+  open_byte_ = open.byte;
+  open_length_ = open.length;
+  return static_cast<size_t>(o - out);
+}
+
+size_t Encoder::Finish(uint8_t* out) {
+  if (open_length_ == 0) return 0;
+  const uint8_t* end = PutRun(out, open_byte_, open_length_);
+  open_length_ = 0;
+  return static_cast<size_t>(end - out);
 }
 
 size_t DecodeUnits(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* consumed) {

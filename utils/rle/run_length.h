@@ -1,11 +1,12 @@
-// The run-length encoder, decoder and size scan of the scheme in
-// rle/scheme.h, on whole buffers; the per-instruction-set kernels behind
-// them are chosen once, at the first call.
+// The one encoder, decoder and size scan of the run-length scheme in
+// rle/scheme.h: on a whole buffer, or on a stream handed over in pieces in
+// bounded memory. Every reader and writer of the scheme goes through here;
+// the per-instruction-set kernels behind them are chosen once, at the first
+// call.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,63 +15,65 @@
 
 namespace rle {
 
-// Word-at-a-time helpers: eight bytes are tested together where possible.
-namespace words {
+// Encodes `n` bytes at `p` into `out` (room for 2 * n bytes, the most the
+// encoding can take) and returns the count written. Runs end with the
+// buffer: nothing is carried into whatever is encoded next.
+size_t Encode(const uint8_t* p, size_t n, uint8_t* out);
 
-inline constexpr uint64_t kOnes = 0x0101010101010101ull;
-inline constexpr uint64_t kHighs = 0x8080808080808080ull;
+// Encodes one input handed over in pieces: the output of all Feed calls and
+// Finish together is exactly Encode of the whole input. A run still open at
+// the end of a piece is held back, since the next piece may continue it.
+class Encoder {
+ public:
+  // Room Feed needs for a piece of `n` bytes; Finish needs MaxOutput(0).
+  static constexpr size_t MaxOutput(size_t n) { return 2 * n + 2; }
+  // Writes what `p[0..n)` settles to `out` and returns the count written.
+  size_t Feed(const uint8_t* p, size_t n, uint8_t* out);
+  // Writes the run held back, if any, and returns the count written.
+  size_t Finish(uint8_t* out);
 
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, sizeof v);
-  return v;
-}
-
-// High bit set in each byte of `v` that is zero; exact for the lowest such
-// byte, which is all callers look at.
-inline uint64_t ZeroBytes(uint64_t v) { return (v - kOnes) & ~v & kHighs; }
-
-// High bit set in each byte that is 0xC0 or above (both top bits set).
-inline uint64_t CountBytes(uint64_t v) { return v & (v << 1) & kHighs; }
-
-// The index of the lowest byte flagged in a non-zero mask.
-inline size_t FirstByte(uint64_t mask) { return static_cast<size_t>(__builtin_ctzll(mask)) >> 3; }
-
-}  // namespace words
-
-// A run the encoder has not written yet because the data may go on.
-struct OpenRun {
-  int byte = 0;
-  int length = 0;  // 0: none
+ private:
+  int open_byte_ = 0;
+  int open_length_ = 0;  // 0: no run held back
 };
 
-// Extends a run of `byte` that has `*length` bytes and continues at `i`,
-// up to kLongestRun bytes or `n`; returns the index behind it.
-size_t ExtendRun(const uint8_t* p, size_t i, size_t n, int byte, int* length);
+// Decodes one stream handed over in pieces; a count byte at the end of one
+// piece takes its data byte from the next. A stream whose last byte is a
+// count byte ends there: nothing is read past a piece, and dangling() tells.
+class Decoder {
+ public:
+  // Room that always holds what a piece of `n` bytes decodes to.
+  static constexpr size_t MaxOutput(size_t n) { return 32 * n + 64; }
+  // Writes what `p[0..n)` decodes to into `out`, which has room for `room`
+  // bytes, and returns the count written. When the stream decodes to more
+  // than the room, the room is filled with the start of the decoding (the
+  // run that crosses its end cut there), overflowed() turns true and later
+  // calls write nothing; nothing is ever written beyond `room`.
+  size_t Feed(const uint8_t* p, size_t n, uint8_t* out, size_t room);
+  // True when the stream so far ends in a count byte without its data byte.
+  bool dangling() const { return pending_; }
+  bool overflowed() const { return overflowed_; }
 
-// Writes one run (a single byte below 0xC0 as itself); returns the end.
-inline uint8_t* PutRun(uint8_t* o, int byte, int length) {
-  if (length > 1 || byte >= kRunBase) *o++ = static_cast<uint8_t>(kRunBase | length);
-  *o++ = static_cast<uint8_t>(byte);
-  return o;
-}
+ private:
+  bool pending_ = false;
+  bool overflowed_ = false;
+  int pending_count_ = 0;
+};
 
-// Encodes `n` bytes at `p` into `out` (room for 2 * n bytes) and returns the
-// count written. With `open` null every run is written; otherwise a last
-// run shorter than kLongestRun is not written but left in `*open`, since
-// the next piece of a longer input may continue it.
-size_t EncodeRuns(const uint8_t* p, size_t n, uint8_t* out, OpenRun* open);
+// Counts what a stream handed over in pieces decodes to, so a stream of any
+// length is checked in bounded memory.
+class Scanner {
+ public:
+  void Feed(const uint8_t* p, size_t n);
+  int64_t decoded() const { return decoded_; }
+  // True when the stream so far ends in a count byte without its data byte.
+  bool dangling() const { return pending_; }
 
-// Decodes whole units from the start of the stream p[0..n), which must be a
-// unit boundary, into `out` without writing past out + room. Returns the
-// count written and sets `*consumed` to the unit boundary where it stopped:
-// it may stop early (near the end of the input or of the room), and the
-// caller decodes the rest one unit at a time.
-size_t DecodeUnits(const uint8_t* p, size_t n, uint8_t* out, size_t room, size_t* consumed);
-
-// The decoded length of the whole units from the start of p[0..n), under
-// the same contract as DecodeUnits.
-uint64_t ScanUnits(const uint8_t* p, size_t n, size_t* consumed);
+ private:
+  int64_t decoded_ = 0;
+  bool pending_ = false;
+  int pending_count_ = 0;
+};
 
 // The encoder, the decoder and the size scan run on the widest instruction
 // set the processor has ("avx512", "avx2", "ssse3", "sse2"), else on "scalar"

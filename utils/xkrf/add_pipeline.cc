@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "host/file.h"
-#include "mixed/mixed.h"
+#include "rle/run_length.h"
 #include "xkrf/run_state.h"
 
 namespace xkrf {
@@ -25,8 +25,7 @@ AddPipeline::AddPipeline(std::vector<PipelineFile> files, bool rle, size_t chunk
   for (Batch& b : batches_) {
     // Not value-initialised: only the pages a run fills are ever touched.
     b.raw.reset(new uint8_t[kRawCopies * chunk_]);
-    b.encoded.reset(
-        new uint8_t[mixed::RleEncoder::MaxOutput(chunk_) + mixed::RleEncoder::MaxOutput(0)]);
+    b.encoded.reset(new uint8_t[rle::Encoder::MaxOutput(chunk_) + rle::Encoder::MaxOutput(0)]);
     free_.push_back(&b);
   }
   if (files_.empty()) {
@@ -71,8 +70,7 @@ Piece AddPipeline::Next() {
 
 bool AddPipeline::Reserve(size_t raw, size_t encoded) {
   const size_t raw_room = kRawCopies * chunk_;
-  const size_t encoded_room =
-      mixed::RleEncoder::MaxOutput(chunk_) + mixed::RleEncoder::MaxOutput(0);
+  const size_t encoded_room = rle::Encoder::MaxOutput(chunk_) + rle::Encoder::MaxOutput(0);
   if (filling_ != nullptr && filling_->raw_used + raw <= raw_room &&
       filling_->encoded_used + encoded <= encoded_room) {
     return true;
@@ -149,9 +147,8 @@ bool AddPipeline::ReadFile(size_t index) {
   const size_t first_want = want_at(0);
   // With RLE the file's first piece, its encoding and the encoder's finish
   // share one batch, so the piece is still there should encoding not pay.
-  if (!Reserve(
-          rle_ ? kRawCopies * first_want : first_want,
-          rle_ ? mixed::RleEncoder::MaxOutput(first_want) + mixed::RleEncoder::MaxOutput(0) : 0)) {
+  if (!Reserve(rle_ ? kRawCopies * first_want : first_want,
+               rle_ ? rle::Encoder::MaxOutput(first_want) + rle::Encoder::MaxOutput(0) : 0)) {
     return false;
   }
   uint8_t* first_data = nullptr;
@@ -162,7 +159,7 @@ bool AddPipeline::ReadFile(size_t index) {
   size_t preloaded = first;  // bytes of the file's start the raw pieces may take as they are
   bool copy_preloaded = false;
   if (rle_) {
-    mixed::RleEncoder encoder;
+    rle::Encoder encoder;
     int64_t done = 0, written = 0;
     int pieces = 0;
     bool shorter = false;
@@ -171,7 +168,7 @@ bool AddPipeline::ReadFile(size_t index) {
       size_t got = first;
       if (pieces > 0) {
         const size_t want = want_at(done);
-        if (!Reserve(want, mixed::RleEncoder::MaxOutput(want))) return false;
+        if (!Reserve(want, rle::Encoder::MaxOutput(want))) return false;
         if (!read(done, want, &data, &got)) return fail(Piece::kReadFailed);
       }
       uint8_t* const out = filling_->encoded.get() + filling_->encoded_used;

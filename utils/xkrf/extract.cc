@@ -18,7 +18,7 @@
 #include "host/dir_search.h"
 #include "host/file.h"
 #include "host/safe_tree.h"
-#include "mixed/mixed.h"
+#include "rle/run_length.h"
 #include "xkrf/actions.h"
 #include "xkrf/entry_path.h"
 #include "xkrf/mask.h"
@@ -34,7 +34,7 @@ struct ExtractBuffers {
   // RLE blocks are decoded in pieces of this size, each at most ~2 MiB out.
   static constexpr int64_t kRlePiece = 1 << 16;
   std::vector<uint8_t> chunk = std::vector<uint8_t>(kChunk);
-  std::vector<uint8_t> decoded = std::vector<uint8_t>(mixed::RleDecoder::MaxOutput(kRlePiece));
+  std::vector<uint8_t> decoded = std::vector<uint8_t>(rle::Decoder::MaxOutput(kRlePiece));
   // The archive itself, which no entry may overwrite.
   uint64_t archive_device = 0;
   uint64_t archive_inode = 0;
@@ -118,13 +118,13 @@ Decoded CheckLength(const krfdir_t& e, bool rle, Block* block, uint8_t* out, siz
     return d;
   }
   if (block->whole() && e.RawLen >= 0 && static_cast<size_t>(e.RawLen) <= room) {
-    mixed::RleDecoder decoder;
+    rle::Decoder decoder;
     d.length = decoder.Feed(block->data(), static_cast<size_t>(e.Size), out, room);
     d.in_memory = !decoder.overflowed();
   }
   int64_t decoded = static_cast<int64_t>(d.length);
   if (!d.in_memory) {
-    mixed::RleScanner scanner;
+    rle::Scanner scanner;
     for (int64_t done = 0; done < e.Size; done += kChunk) {
       scanner.Feed(block->Piece(done, kChunk),
                    static_cast<size_t>(std::min(e.Size - done, kChunk)));
@@ -146,7 +146,7 @@ void WriteOut(const krfdir_t& e, bool rle, const Decoded& decoded, Block* block,
   if (decoded.in_memory) {
     test(output->Write(buffers->decoded.data(), decoded.length));
   } else if (rle) {
-    mixed::RleDecoder decoder;
+    rle::Decoder decoder;
     for (int64_t done = 0; done < e.Size; done += kRlePiece) {
       const size_t n = static_cast<size_t>(std::min(e.Size - done, kRlePiece));
       const size_t got = decoder.Feed(block->Piece(done, kRlePiece), n, buffers->decoded.data(),

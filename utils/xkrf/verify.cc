@@ -4,7 +4,7 @@
 #include <cinttypes>
 #include <optional>
 
-#include "mixed/mixed.h"
+#include "rle/run_length.h"
 #include "xkrf/actions.h"
 #include "xkrf/entry_path.h"
 #include "xkrf/mask.h"
@@ -68,7 +68,7 @@ std::string Problem(RunState* st, const krfdir_t& e, std::optional<size_t> overl
   if ((e.Type & krf::kMethodNone) && e.Size != e.RawLen) {
     return Format("stored size %" PRId64 " differs from length %" PRId64, e.Size, e.RawLen);
   }
-  mixed::RleScanner scanner;
+  rle::Scanner scanner;
   for (int64_t done = 0; done < e.Size;) {
     const size_t n = static_cast<size_t>(std::min<int64_t>(e.Size - done, kChunk));
     if (!st->krf.ReadExactAt(start + done, chunk->data(), n)) return "block cannot be read";
