@@ -1,11 +1,10 @@
 #include "pcx/pcx_reader.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "host/byteorder.h"
 #include "pcx/pcx_format.h"
-#include "rle/scheme.h"
+#include "rle/run_length.h"
 
 namespace pcx {
 
@@ -76,22 +75,14 @@ bool ReadPcxImage(const uint8_t* data, size_t size, PcxImage* out, std::string* 
   }
 
   // Decoded as one stream of `total` bytes; a line is then cut into planes.
+  // A run past the last line is cut: the bytes would belong to no pixel.
+  // The palette marker lies beyond the stream, so a count byte that ends
+  // the image data finds no data byte there and the image is short.
   std::vector<uint8_t> raw(static_cast<size_t>(total));
-  size_t pos = pcx::kHeaderSize;
-  size_t filled = 0;
-  while (filled < raw.size()) {
-    if (pos >= end) return Fail(error, "PCX image data cut short");
-    uint8_t value = data[pos++];
-    size_t count = 1;
-    if ((value & rle::kRunBase) == rle::kRunBase) {
-      count = value & ~rle::kRunBase;
-      if (pos >= end) return Fail(error, "PCX image data cut short");
-      value = data[pos++];
-    }
-    // A run past the last line is cut: the bytes would belong to no pixel.
-    count = std::min(count, raw.size() - filled);
-    std::memset(raw.data() + filled, value, count);
-    filled += count;
+  rle::Decoder decoder;
+  if (decoder.Feed(data + pcx::kHeaderSize, end - pcx::kHeaderSize, raw.data(), raw.size()) !=
+      raw.size()) {
+    return Fail(error, "PCX image data cut short");
   }
 
   out->width = width;

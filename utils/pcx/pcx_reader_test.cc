@@ -56,7 +56,7 @@ TEST(PcxReader, ThreePlanesWithPaddedLinesAndRunsAcrossThem) {
   host::PutLE16(&file[pcx::kBytesPerLineOffset], 4);
   const Bytes line0 = {1, 2, 3, 0, 4, 5, 6, 0, 7, 8, 9, 0};
   file.insert(file.end(), line0.begin(), line0.end());
-  file.insert(file.end(), {0xC0 | 12, 0xEE});  // the whole second line
+  file.insert(file.end(), {0xC0 | 20, 0xEE});  // the whole second line, cut at its end
   PcxImage image;
   std::string error;
   ASSERT_TRUE(ReadPcxImage(file.data(), file.size(), &image, &error)) << error;

@@ -1,8 +1,9 @@
 // The run-length scheme shared by the archive's RLE stream and PCX scan
-// lines: a byte below 0xC0 stands for itself; 0xC0 + N (N = 1..63) repeats
-// the byte after it N times; a single byte of 0xC0 or more is written as
-// 0xC1 and the byte. Runs are cut at 63 bytes, greedily from the front.
-// Everything that reads or writes the scheme takes its two numbers from here.
+// lines: a byte below 0xC0 stands for itself; 0xC0 + N repeats the byte
+// after it N times (written with N of 1 to 63; read with 0 too, a run of
+// nothing); a single byte of 0xC0 or more is written as 0xC1 and the byte.
+// Runs are cut at 63 bytes, greedily from the front. rle/run_length.h
+// encodes and decodes it; everything else takes its two numbers from here.
 #pragma once
 
 #include <cstdint>
