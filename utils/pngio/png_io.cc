@@ -1,13 +1,14 @@
 // Built on libspng rather than libpng. On the benchmark's textures both
 // took the same time to encode and decode (zlib does the work in both), so
-// the interface decided: libspng reads from memory and writes to a stream
-// without setjmp/longjmp jumping over C++ frames, limits image and chunk
+// the interface decided: libspng reads and writes streams a scan line at a
+// time without setjmp/longjmp jumping over C++ frames, limits image and chunk
 // sizes before it allocates, and turns every colour type into RGBA with
 // tRNS applied in one call.
 #include "pngio/png_io.h"
 
 #include <spng.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -41,26 +42,224 @@ bool Fail(std::string* error, const char* what, int code) {
   return false;
 }
 
-// Spreads packed indices of `depth` bits (1, 2 or 4), rows padded to whole
-// bytes, to one byte per pixel, in place from the end of the buffer.
-void Unpack(std::vector<uint8_t>* pixels, size_t width, size_t height, int depth) {
-  const size_t packed_row = (width * static_cast<size_t>(depth) + 7) / 8;
-  std::vector<uint8_t> packed;
-  packed.swap(*pixels);
-  pixels->resize(width * height);
+// What the file's bytes are read in: libspng asks for a few bytes at a
+// time (a chunk's header, its checksum), a system call each without it.
+constexpr size_t kReadBlock = size_t{1} << 16;
+
+// Adam7: the first column of each pass and the distance between its
+// columns.
+constexpr int kPassX0[7] = {0, 4, 0, 2, 0, 1, 0};
+constexpr int kPassDx[7] = {8, 8, 4, 4, 2, 2, 1};
+
+// Spreads `n` packed indices of `depth` bits (1, 2 or 4) to a byte each.
+void Unpack(const uint8_t* in, size_t n, int depth, uint8_t* out) {
   const unsigned mask = (1u << depth) - 1;
-  const int per_byte = 8 / depth;
-  for (size_t y = 0; y < height; ++y) {
-    const uint8_t* in = packed.data() + y * packed_row;
-    uint8_t* out = pixels->data() + y * width;
-    for (size_t x = 0; x < width; ++x) {
-      const int shift = 8 - depth * (static_cast<int>(x % per_byte) + 1);
-      out[x] = static_cast<uint8_t>((in[x / per_byte] >> shift) & mask);
-    }
+  const size_t per_byte = static_cast<size_t>(8 / depth);
+  for (size_t x = 0; x < n; ++x) {
+    const int shift = 8 - depth * (static_cast<int>(x % per_byte) + 1);
+    out[x] = static_cast<uint8_t>((in[x / per_byte] >> shift) & mask);
+  }
+}
+
+// Copies a span's pixels to their places in its row.
+void Place(const PngSpan& span, size_t channels, uint8_t* row) {
+  const uint8_t* from = span.pixels;
+  uint8_t* to = row + static_cast<size_t>(span.x0) * channels;
+  const size_t stride = static_cast<size_t>(span.step) * channels;
+  for (int k = 0; k < span.count; ++k, from += channels, to += stride) {
+    std::memcpy(to, from, channels);
   }
 }
 
 }  // namespace
+
+// One pass of libspng over the file, from its first byte.
+struct PngReader::Decoder {
+  Ctx ctx;
+  const ByteSource* source = nullptr;
+  uint64_t size = 0;
+  uint64_t next = 0;  // the file offset of the byte after those buffered
+  std::vector<uint8_t> buffer;
+  size_t taken = 0;  // of buffer
+
+  static int Read(spng_ctx*, void* user, void* dest, size_t n) {
+    auto* d = static_cast<Decoder*>(user);
+    auto* out = static_cast<uint8_t*>(dest);
+    while (n > 0) {
+      if (d->taken == d->buffer.size()) {
+        const uint64_t left = d->size - d->next;
+        if (left == 0) return SPNG_IO_EOF;
+        d->buffer.resize(static_cast<size_t>(std::min<uint64_t>(kReadBlock, left)));
+        if (!(*d->source)(d->next, d->buffer.data(), d->buffer.size())) return SPNG_IO_ERROR;
+        d->next += d->buffer.size();
+        d->taken = 0;
+      }
+      const size_t part = std::min(n, d->buffer.size() - d->taken);
+      std::memcpy(out, d->buffer.data() + d->taken, part);
+      d->taken += part;
+      out += part;
+      n -= part;
+    }
+    return 0;
+  }
+};
+
+PngReader::PngReader() = default;
+PngReader::~PngReader() = default;
+
+bool PngReader::Start(std::unique_ptr<Decoder>* decoder, std::string* error) {
+  if (opened_) {
+    *decoder = std::move(opened_);
+    return true;
+  }
+  auto d = std::make_unique<Decoder>();
+  d->ctx.reset(spng_ctx_new(0));
+  if (!d->ctx) {
+    *error = "out of memory";
+    return false;
+  }
+  d->source = &source_;
+  d->size = size_;
+  spng_ctx* c = d->ctx.get();
+  int rc = spng_set_png_stream(c, &Decoder::Read, d.get());
+  if (rc == 0)
+    rc = spng_set_image_limits(c, static_cast<uint32_t>(max_side_),
+                               static_cast<uint32_t>(max_side_));
+  if (rc == 0) rc = spng_set_chunk_limits(c, kChunkLimit, kChunkLimit);
+  if (rc != 0) return Fail(error, "PNG", rc);
+  spng_ihdr ihdr;
+  if ((rc = spng_get_ihdr(c, &ihdr)) != 0) return Fail(error, "PNG header", rc);
+  *decoder = std::move(d);
+  return true;
+}
+
+bool PngReader::Open(ByteSource source, uint64_t size, int max_side, std::string* error) {
+  source_ = std::move(source);
+  size_ = size;
+  max_side_ = max_side;
+  opened_.reset();
+  std::unique_ptr<Decoder> d;
+  if (!Start(&d, error)) return false;
+  spng_ctx* c = d->ctx.get();
+  spng_ihdr ihdr;
+  int rc = spng_get_ihdr(c, &ihdr);
+  if (rc != 0) return Fail(error, "PNG header", rc);
+
+  // zlib cannot expand data more than about 1032 times, so a header that
+  // promises more rows than the file can hold is refused before the pixel
+  // memory is taken (and touched).
+  const int channels[] = {1, 0, 3, 1, 2, 0, 4};
+  const uint64_t bits =
+      uint64_t{ihdr.width} * ihdr.bit_depth * static_cast<uint64_t>(channels[ihdr.color_type % 7]);
+  const uint64_t raw = ((bits + 7) / 8 + 1) * ihdr.height;
+  if (raw > size * kMaxInflateRatio) {
+    *error = "PNG image data cut short";
+    return false;
+  }
+
+  info_ = {};
+  info_.width = static_cast<int>(ihdr.width);
+  info_.height = static_cast<int>(ihdr.height);
+  info_.indexed = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
+  depth_ = ihdr.bit_depth;
+  interlaced_ = ihdr.interlace_method != 0;
+  // Opaque 8-bit RGB rows are taken as they are, with no conversion.
+  spng_trns trns;
+  const bool has_trns = spng_get_trns(c, &trns) == 0;
+  const bool rgb = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && ihdr.bit_depth == 8 && !has_trns;
+  info_.channels = info_.indexed ? 1 : rgb ? 3 : 4;
+  if (info_.indexed) {
+    spng_plte plte;
+    if ((rc = spng_get_plte(c, &plte)) != 0) return Fail(error, "PNG palette", rc);
+    info_.palette.resize(size_t{plte.n_entries} * 3);
+    info_.palette_alpha.assign(plte.n_entries, 255);
+    for (uint32_t i = 0; i < plte.n_entries; ++i) {
+      info_.palette[3 * i] = plte.entries[i].red;
+      info_.palette[3 * i + 1] = plte.entries[i].green;
+      info_.palette[3 * i + 2] = plte.entries[i].blue;
+    }
+    for (uint32_t i = 0; has_trns && i < trns.n_type3_entries && i < plte.n_entries; ++i) {
+      info_.palette_alpha[i] = trns.type3_alpha[i];
+    }
+  }
+  opened_ = std::move(d);
+  return true;
+}
+
+bool PngReader::ReadSpans(const std::function<void(const PngSpan&)>& take, std::string* error) {
+  std::unique_ptr<Decoder> d;
+  if (!Start(&d, error)) return false;
+  spng_ctx* c = d->ctx.get();
+  const int format = info_.indexed         ? SPNG_FMT_PNG
+                     : info_.channels == 3 ? SPNG_FMT_RGB8
+                                           : SPNG_FMT_RGBA8;
+  const int flags = info_.channels == 4 ? SPNG_DECODE_TRNS : 0;
+  int rc = spng_decode_image(c, nullptr, 0, format, flags | SPNG_DECODE_PROGRESSIVE);
+  if (rc != 0) return Fail(error, "PNG image data", rc);
+  const auto width = static_cast<size_t>(info_.width);
+  const auto channels = static_cast<size_t>(info_.channels);
+  // A scan line as the library gives it (packed indices included), and
+  // the indices unpacked.
+  std::vector<uint8_t> line(width * channels);
+  std::vector<uint8_t> unpacked(info_.indexed && depth_ < 8 ? width : 0);
+  const size_t entries = info_.palette_alpha.size();
+  do {
+    spng_row_info row;
+    if ((rc = spng_get_row_info(c, &row)) != 0) return Fail(error, "PNG image data", rc);
+    rc = spng_decode_scanline(c, line.data(), line.size());
+    if (rc != 0 && rc != SPNG_EOI) return Fail(error, "PNG image data", rc);
+    // Adam7's last pass takes every column, as each line of a plain image.
+    const int pass = interlaced_ ? row.pass : 6;
+    PngSpan span;
+    span.y = static_cast<int>(row.row_num);
+    span.x0 = kPassX0[pass];
+    span.step = kPassDx[pass];
+    span.count = (info_.width - span.x0 + span.step - 1) / span.step;
+    span.pixels = line.data();
+    if (!unpacked.empty()) {
+      Unpack(line.data(), static_cast<size_t>(span.count), depth_, unpacked.data());
+      span.pixels = unpacked.data();
+    }
+    // An index beyond the palette is an error the decoder may let through.
+    for (int k = 0; info_.indexed && k < span.count; ++k) {
+      if (span.pixels[k] >= entries) {
+        *error = "PNG pixel outside its palette";
+        return false;
+      }
+    }
+    take(span);
+  } while (rc == 0);
+  // The chunks behind the image, up to its end, checked as the rest.
+  if ((rc = spng_decode_chunks(c)) != 0) return Fail(error, "PNG image data", rc);
+  return true;
+}
+
+bool PngReader::ReadRows(size_t budget, const std::function<void(int y, const uint8_t* row)>& take,
+                         std::string* error) {
+  const auto width = static_cast<size_t>(info_.width);
+  const auto channels = static_cast<size_t>(info_.channels);
+  if (!interlaced_) {
+    return ReadSpans([&take](const PngSpan& span) { take(span.y, span.pixels); }, error);
+  }
+  const size_t row_bytes = width * channels;
+  const int band = static_cast<int>(
+      std::clamp<size_t>(budget / row_bytes, 1, static_cast<size_t>(info_.height)));
+  std::vector<uint8_t> rows(static_cast<size_t>(band) * row_bytes);
+  for (int first = 0; first < info_.height; first += band) {
+    const int end = std::min(info_.height, first + band);
+    const bool read = ReadSpans(
+        [&](const PngSpan& span) {
+          if (span.y >= first && span.y < end) {
+            Place(span, channels, rows.data() + static_cast<size_t>(span.y - first) * row_bytes);
+          }
+        },
+        error);
+    if (!read) return false;
+    for (int y = first; y < end; ++y)
+      take(y, rows.data() + static_cast<size_t>(y - first) * row_bytes);
+  }
+  return true;
+}
 
 bool LooksLikePng(const uint8_t* data, size_t size) {
   return size >= sizeof kSignature && std::memcmp(data, kSignature, sizeof kSignature) == 0;
@@ -79,83 +278,30 @@ bool ReadPngSize(const uint8_t* data, size_t size, uint32_t* width, uint32_t* he
   return true;
 }
 
+ByteSource MemorySource(const uint8_t* data, size_t size) {
+  return [data, size](uint64_t offset, uint8_t* dest, size_t n) {
+    if (offset > size || n > size - offset) return false;
+    std::memcpy(dest, data + offset, n);
+    return true;
+  };
+}
+
 bool ReadPng(const uint8_t* data, size_t size, int max_side, PngImage* out, std::string* error) {
   if (!LooksLikePng(data, size)) {
     *error = "not a PNG file";
     return false;
   }
-  Ctx ctx(spng_ctx_new(0));
-  if (!ctx) {
-    *error = "out of memory";
-    return false;
-  }
-  spng_ctx* c = ctx.get();
-  int rc = spng_set_png_buffer(c, data, size);
-  if (rc == 0)
-    rc = spng_set_image_limits(c, static_cast<uint32_t>(max_side), static_cast<uint32_t>(max_side));
-  if (rc == 0) rc = spng_set_chunk_limits(c, kChunkLimit, kChunkLimit);
-  if (rc != 0) return Fail(error, "PNG", rc);
-  spng_ihdr ihdr;
-  if ((rc = spng_get_ihdr(c, &ihdr)) != 0) return Fail(error, "PNG header", rc);
-
-  // zlib cannot expand data more than about 1032 times, so a header that
-  // promises more rows than the file can hold is refused before the pixel
-  // memory is taken (and touched).
-  const int channels[] = {1, 0, 3, 1, 2, 0, 4};
-  const uint64_t bits =
-      uint64_t{ihdr.width} * ihdr.bit_depth * static_cast<uint64_t>(channels[ihdr.color_type % 7]);
-  const uint64_t raw = ((bits + 7) / 8 + 1) * ihdr.height;
-  if (raw > uint64_t{size} * kMaxInflateRatio) {
-    *error = "PNG image data cut short";
-    return false;
-  }
-
-  out->width = static_cast<int>(ihdr.width);
-  out->height = static_cast<int>(ihdr.height);
-  out->indexed = ihdr.color_type == SPNG_COLOR_TYPE_INDEXED;
-  out->palette.clear();
-  out->palette_alpha.clear();
-  // Opaque 8-bit RGB rows are taken as they are, with no conversion.
-  spng_trns key;
-  const bool rgb = ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR && ihdr.bit_depth == 8 &&
-                   spng_get_trns(c, &key) != 0;
-  out->channels = out->indexed ? 1 : rgb ? 3 : 4;
-  const int format = out->indexed ? SPNG_FMT_PNG : rgb ? SPNG_FMT_RGB8 : SPNG_FMT_RGBA8;
-  const int flags = out->indexed || rgb ? 0 : SPNG_DECODE_TRNS;
-  size_t bytes = 0;
-  if ((rc = spng_decoded_image_size(c, format, &bytes)) != 0) return Fail(error, "PNG", rc);
-  out->pixels.resize(bytes);
-  if ((rc = spng_decode_image(c, out->pixels.data(), bytes, format, flags)) != 0) {
-    return Fail(error, "PNG image data", rc);
-  }
-  if (!out->indexed) return true;
-
-  spng_plte plte;
-  if ((rc = spng_get_plte(c, &plte)) != 0) return Fail(error, "PNG palette", rc);
-  out->palette.resize(size_t{plte.n_entries} * 3);
-  out->palette_alpha.assign(plte.n_entries, 255);
-  for (uint32_t i = 0; i < plte.n_entries; ++i) {
-    out->palette[3 * i] = plte.entries[i].red;
-    out->palette[3 * i + 1] = plte.entries[i].green;
-    out->palette[3 * i + 2] = plte.entries[i].blue;
-  }
-  spng_trns trns;
-  if (spng_get_trns(c, &trns) == 0) {
-    for (uint32_t i = 0; i < trns.n_type3_entries && i < plte.n_entries; ++i) {
-      out->palette_alpha[i] = trns.type3_alpha[i];
-    }
-  }
-  if (ihdr.bit_depth < 8) {
-    Unpack(&out->pixels, ihdr.width, ihdr.height, ihdr.bit_depth);
-  }
-  // An index beyond the palette is an error the decoder may let through.
-  for (uint8_t index : out->pixels) {
-    if (index >= plte.n_entries) {
-      *error = "PNG pixel outside its palette";
-      return false;
-    }
-  }
-  return true;
+  PngReader reader;
+  if (!reader.Open(MemorySource(data, size), size, max_side, error)) return false;
+  *out = reader.info();
+  const auto channels = static_cast<size_t>(out->channels);
+  const size_t row_bytes = static_cast<size_t>(out->width) * channels;
+  out->pixels.resize(row_bytes * static_cast<size_t>(out->height));
+  return reader.ReadSpans(
+      [out, channels, row_bytes](const PngSpan& span) {
+        Place(span, channels, out->pixels.data() + static_cast<size_t>(span.y) * row_bytes);
+      },
+      error);
 }
 
 struct IndexedPngWriter::State {

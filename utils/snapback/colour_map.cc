@@ -31,67 +31,21 @@ constexpr size_t kCells = 256 / kCellSide;
 
 uint32_t Key(int r, int g, int b) { return static_cast<uint32_t>(r << 16 | g << 8 | b); }
 
-bool Transparent(const SourceImage& image, size_t i) {
-  if (image.indexed) return image.palette_alpha[image.pixels[i]] < kOpaqueFrom;
-  return image.channels == 4 && image.pixels[4 * i + 3] < kOpaqueFrom;
-}
-
 // Step 2: every opaque pixel's index exists in the tool palette with the
 // same colour.
-bool PaletteMatches(const SourceImage& image, const uint8_t* palette) {
-  if (!image.indexed) return false;
+bool PaletteMatches(const uint8_t* pixels, size_t n, const std::vector<uint8_t>& palette,
+                    const std::vector<uint8_t>& alpha, const uint8_t* tool) {
   std::array<bool, 256> used{};
-  for (size_t i = 0; i < image.pixels.size(); ++i) {
-    if (!Transparent(image, i)) used[image.pixels[i]] = true;
-  }
+  for (size_t i = 0; i < n; ++i) used[pixels[i]] = true;
   for (size_t index = 0; index < used.size(); ++index) {
-    if (used[index] && (3 * index + 3 > image.palette.size() ||
-                        std::memcmp(&image.palette[3 * index], palette + 3 * index, 3) != 0)) {
+    const bool opaque = index >= alpha.size() || alpha[index] >= kOpaqueFrom;
+    if (used[index] && opaque &&
+        (3 * index + 3 > palette.size() ||
+         std::memcmp(&palette[3 * index], tool + 3 * index, 3) != 0)) {
       return false;
     }
   }
   return true;
-}
-
-const uint8_t* Colour(const SourceImage& image, size_t i) {
-  return image.indexed ? &image.palette[3 * size_t{image.pixels[i]}]
-                       : &image.pixels[static_cast<size_t>(image.channels) * i];
-}
-
-// Floyd-Steinberg: the error of each pixel goes 7/16 right, 3/16 down-left,
-// 5/16 down, 1/16 down-right. Transparent pixels neither take nor pass on
-// error.
-void Dither(const SourceImage& image, ColourMap& map, std::vector<uint8_t>* out) {
-  const size_t w = static_cast<size_t>(image.width);
-  // Two rows of errors in sixteenths, one spare pixel on each side.
-  std::vector<int> here(3 * (w + 2)), next(3 * (w + 2));
-  for (size_t y = 0; y < static_cast<size_t>(image.height); ++y) {
-    std::fill(next.begin(), next.end(), 0);
-    for (size_t x = 0; x < w; ++x) {
-      const size_t i = y * w + x;
-      if (Transparent(image, i)) {
-        (*out)[i] = kTransparentIndex;
-        continue;
-      }
-      const uint8_t* c = Colour(image, i);
-      int want[3];
-      for (int k = 0; k < 3; ++k) {
-        // Rounded to nearest, halves away from zero.
-        const int e = here[3 * (x + 1) + k];
-        want[k] = std::clamp(c[k] + (e >= 0 ? e + 8 : e - 8) / 16, 0, 255);
-      }
-      const uint8_t index = map.Nearest(want[0], want[1], want[2]);
-      (*out)[i] = index;
-      for (int k = 0; k < 3; ++k) {
-        const int e = want[k] - map.palette()[3 * index + k];
-        here[3 * (x + 2) + k] += 7 * e;
-        next[3 * x + k] += 3 * e;
-        next[3 * (x + 1) + k] += 5 * e;
-        next[3 * (x + 2) + k] += e;
-      }
-    }
-    here.swap(next);
-  }
 }
 
 }  // namespace
@@ -224,51 +178,90 @@ uint8_t ColourMap::Search(int r, int g, int b) {
   return static_cast<uint8_t>(best);
 }
 
-std::vector<uint8_t> MapImage(const SourceImage& image, ColourMap& map, bool dither, bool* kept) {
-  const size_t n = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
-  std::vector<uint8_t> out(n);
-  *kept = PaletteMatches(image, map.palette());
-  if (*kept) {
-    for (size_t i = 0; i < n; ++i)
-      out[i] = Transparent(image, i) ? kTransparentIndex : image.pixels[i];
-    return out;
-  }
-  if (dither) {
-    Dither(image, map, &out);
-    return out;
-  }
-  if (image.indexed) {
-    // Each of the file's colours is looked up once; the readers let no
-    // pixel past the file's palette.
-    std::array<uint8_t, 256> to_tool{};
-    for (size_t i = 0; i < image.palette_alpha.size() && 3 * i + 3 <= image.palette.size(); ++i) {
-      to_tool[i] = image.palette_alpha[i] < kOpaqueFrom
-                       ? kTransparentIndex
-                       : map.Nearest(image.palette[3 * i], image.palette[3 * i + 1],
-                                     image.palette[3 * i + 2]);
-    }
-    for (size_t i = 0; i < n; ++i) out[i] = to_tool[image.pixels[i]];
-    return out;
-  }
+void MapPixels(ColourMap& map, const uint8_t* pixels, size_t n, int channels, uint8_t* out) {
   // In pieces, so the colours in waiting stay in the fastest cache.
   constexpr size_t kPiece = 4096;
-  const size_t channels = static_cast<size_t>(image.channels);
+  const auto step = static_cast<size_t>(channels);
   uint32_t colours[kPiece];
   for (size_t at = 0; at < n; at += kPiece) {
     const size_t count = std::min(kPiece, n - at);
-    const uint8_t* px = image.pixels.data() + at * channels;
-    for (size_t i = 0; i < count; ++i, px += channels) {
+    const uint8_t* px = pixels + at * step;
+    for (size_t i = 0; i < count; ++i, px += step) {
       colours[i] = uint32_t{px[0]} << 16 | uint32_t{px[1]} << 8 | px[2];
     }
-    map.NearestMany(colours, count, out.data() + at);
+    map.NearestMany(colours, count, out + at);
     if (channels == 4) {
-      px = image.pixels.data() + at * channels;
+      px = pixels + at * step;
       for (size_t i = 0; i < count; ++i, px += 4) {
         if (px[3] < kOpaqueFrom) out[at + i] = kTransparentIndex;
       }
     }
   }
-  return out;
+}
+
+Ditherer::Ditherer(ColourMap& map, size_t width)
+    : map_(map), width_(width), here_(3 * (width + 2)), next_(3 * (width + 2)) {}
+
+// Floyd-Steinberg: the error of each pixel goes 7/16 right, 3/16 down-left,
+// 5/16 down, 1/16 down-right. Transparent pixels neither take nor pass on
+// error.
+void Ditherer::Row(const uint8_t* pixels, int channels, uint8_t* out) {
+  std::fill(next_.begin(), next_.end(), 0);
+  const auto step = static_cast<size_t>(channels);
+  for (size_t x = 0; x < width_; ++x) {
+    const uint8_t* c = pixels + x * step;
+    if (channels == 4 && c[3] < kOpaqueFrom) {
+      out[x] = kTransparentIndex;
+      continue;
+    }
+    int want[3];
+    for (size_t k = 0; k < 3; ++k) {
+      // Rounded to nearest, halves away from zero.
+      const int e = here_[3 * (x + 1) + k];
+      want[k] = std::clamp(c[k] + (e >= 0 ? e + 8 : e - 8) / 16, 0, 255);
+    }
+    const uint8_t index = map_.Nearest(want[0], want[1], want[2]);
+    out[x] = index;
+    for (size_t k = 0; k < 3; ++k) {
+      const int e = want[k] - map_.palette()[3 * index + k];
+      here_[3 * (x + 2) + k] += 7 * e;
+      next_[3 * x + k] += 3 * e;
+      next_[3 * (x + 1) + k] += 5 * e;
+      next_[3 * (x + 2) + k] += e;
+    }
+  }
+  here_.swap(next_);
+}
+
+bool MapIndexed(uint8_t* pixels, size_t width, size_t height, const std::vector<uint8_t>& palette,
+                const std::vector<uint8_t>& alpha, ColourMap& map, bool dither) {
+  const size_t n = width * height;
+  // Each entry as the readers give true-colour pixels: RGBA. The readers
+  // let no pixel past the file's palette; one there would be black.
+  std::array<uint8_t, 4 * 256> rgba{};
+  for (size_t i = 0; i < 256; ++i) {
+    if (3 * i + 3 <= palette.size()) std::memcpy(&rgba[4 * i], &palette[3 * i], 3);
+    rgba[4 * i + 3] = i < alpha.size() ? alpha[i] : 255;
+  }
+  std::array<uint8_t, 256> to_tool;
+  const bool kept = PaletteMatches(pixels, n, palette, alpha, map.palette());
+  if (kept || !dither) {
+    // Each of the file's colours is looked up once.
+    for (size_t i = 0; i < 256; ++i) {
+      to_tool[i] = rgba[4 * i + 3] < kOpaqueFrom ? kTransparentIndex
+                   : kept                        ? static_cast<uint8_t>(i)
+                          : map.Nearest(rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]);
+    }
+    for (size_t i = 0; i < n; ++i) pixels[i] = to_tool[pixels[i]];
+    return kept;
+  }
+  Ditherer ditherer(map, width);
+  std::vector<uint8_t> row(4 * width);
+  for (uint8_t* line = pixels; line < pixels + n; line += width) {
+    for (size_t x = 0; x < width; ++x) std::memcpy(&row[4 * x], &rgba[4 * size_t{line[x]}], 4);
+    ditherer.Row(row.data(), 4, line);
+  }
+  return false;
 }
 
 }  // namespace snapback

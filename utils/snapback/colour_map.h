@@ -22,18 +22,6 @@ inline constexpr int kNoFullbright = 256;
 inline constexpr uint8_t kTransparentIndex = 255;
 inline constexpr int kOpaqueFrom = 128;
 
-// An image as read from a file: palette indices with the file's own palette
-// and per-entry alpha, or RGBA.
-struct SourceImage {
-  int width = 0;
-  int height = 0;
-  bool indexed = false;
-  int channels = 4;                    // not indexed: 3 (RGB, opaque) or 4 (RGBA)
-  std::vector<uint8_t> pixels;         // width * height indices, or `channels` bytes per pixel
-  std::vector<uint8_t> palette;        // indexed: 3 bytes per entry
-  std::vector<uint8_t> palette_alpha;  // indexed: 1 byte per entry
-};
-
 class ColourMap {
  public:
   // `palette`: the tool palette, 768 bytes. `fullbright`: the first index
@@ -90,8 +78,31 @@ class ColourMap {
   std::vector<CacheEntry> cache_;
 };
 
-// The full-size indices of `image` by the rule above. `*kept` tells whether
-// step 2 applied.
-std::vector<uint8_t> MapImage(const SourceImage& image, ColourMap& map, bool dither, bool* kept);
+// Steps 1 and 3 for `n` pixels of `channels` bytes each (3: RGB, opaque;
+// 4: RGBA), into out[0..n). Each pixel's index is its own alone, so an
+// image may be mapped in pieces in any order.
+void MapPixels(ColourMap& map, const uint8_t* pixels, size_t n, int channels, uint8_t* out);
+
+// Dithering in place of step 3, for the rows of an image given top to
+// bottom: the error a row leaves is carried to the next.
+class Ditherer {
+ public:
+  Ditherer(ColourMap& map, size_t width);
+  // The indices of the next row: `width` pixels of `channels` bytes, as
+  // MapPixels takes them.
+  void Row(const uint8_t* pixels, int channels, uint8_t* out);
+
+ private:
+  ColourMap& map_;
+  size_t width_;
+  // Two rows of errors in sixteenths, one spare pixel on each side.
+  std::vector<int> here_, next_;
+};
+
+// The whole rule, dithering included, for a width x height image of
+// indices into its own palette (`palette`: 3 bytes an entry, `alpha`: 1),
+// mapped in place. True when step 2 kept the indices.
+bool MapIndexed(uint8_t* pixels, size_t width, size_t height, const std::vector<uint8_t>& palette,
+                const std::vector<uint8_t>& alpha, ColourMap& map, bool dither);
 
 }  // namespace snapback

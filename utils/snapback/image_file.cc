@@ -53,35 +53,77 @@ bool HeaderAllowed(const uint8_t* data, size_t size, int max_side, pcx::PcxHeade
   return true;
 }
 
-bool FromPcx(const uint8_t* data, size_t size, SourceImage* image, std::string* error) {
+// An interlaced PNG dithered is read again for each band of rows: a band
+// takes half the indices' memory, or this much for smaller images.
+constexpr size_t kLeastBand = size_t{4} << 20;
+
+bool FromPcx(const uint8_t* data, size_t size, ColourMap& map, bool dither, MappedImage* image,
+             std::string* error) {
   pcx::PcxImage pcx;
   if (!pcx::ReadPcxImage(data, size, &pcx, error)) return false;
   image->width = pcx.width;
   image->height = pcx.height;
-  image->indexed = pcx.indexed;
+  const auto w = static_cast<size_t>(pcx.width);
+  const auto h = static_cast<size_t>(pcx.height);
   if (pcx.indexed) {
-    image->pixels = std::move(pcx.pixels);
-    image->palette = std::move(pcx.palette);
-    image->palette_alpha.assign(256, 255);
+    image->indices = std::move(pcx.pixels);
+    MapIndexed(image->indices.data(), w, h, pcx.palette, {}, map, dither);
     return true;
   }
-  image->channels = 3;
-  image->pixels = std::move(pcx.pixels);
+  // Three bytes a pixel: RGB.
+  image->indices.resize(w * h);
+  if (!dither) {
+    MapPixels(map, pcx.pixels.data(), w * h, 3, image->indices.data());
+    return true;
+  }
+  Ditherer ditherer(map, w);
+  for (size_t y = 0; y < h; ++y) ditherer.Row(&pcx.pixels[3 * w * y], 3, &image->indices[w * y]);
   return true;
 }
 
-bool FromPng(const uint8_t* data, size_t size, int max_side, SourceImage* image,
-             std::string* error) {
-  pngio::PngImage png;
-  if (!pngio::ReadPng(data, size, max_side, &png, error)) return false;
-  image->width = png.width;
-  image->height = png.height;
-  image->indexed = png.indexed;
-  image->channels = png.channels;
-  image->pixels = std::move(png.pixels);
-  image->palette = std::move(png.palette);
-  image->palette_alpha = std::move(png.palette_alpha);
-  return true;
+// Maps a PNG image's pixels as they are decoded: indices into the image's
+// own palette are held until the whole image tells whether they stay;
+// colours become indices a line at a time.
+bool FromPng(pngio::ByteSource source, uint64_t size, int max_side, ColourMap& map, bool dither,
+             MappedImage* image, std::string* error) {
+  pngio::PngReader reader;
+  if (!reader.Open(std::move(source), size, max_side, error)) return false;
+  const pngio::PngImage& info = reader.info();
+  image->width = info.width;
+  image->height = info.height;
+  const auto w = static_cast<size_t>(info.width);
+  const auto h = static_cast<size_t>(info.height);
+  image->indices.resize(w * h);
+  uint8_t* const out = image->indices.data();
+  if (info.indexed) {
+    const bool read = reader.ReadSpans(
+        [out, w](const pngio::PngSpan& span) {
+          uint8_t* to = out + static_cast<size_t>(span.y) * w + static_cast<size_t>(span.x0);
+          for (int k = 0; k < span.count; ++k, to += span.step) *to = span.pixels[k];
+        },
+        error);
+    if (!read) return false;
+    MapIndexed(out, w, h, info.palette, info.palette_alpha, map, dither);
+    return true;
+  }
+  if (dither) {
+    Ditherer ditherer(map, w);
+    return reader.ReadRows(
+        std::max(kLeastBand, w * h / 2),
+        [&ditherer, &info, out, w](int y, const uint8_t* row) {
+          ditherer.Row(row, info.channels, out + static_cast<size_t>(y) * w);
+        },
+        error);
+  }
+  std::vector<uint8_t> mapped(w);
+  return reader.ReadSpans(
+      [&map, &mapped, &info, out, w](const pngio::PngSpan& span) {
+        const auto count = static_cast<size_t>(span.count);
+        MapPixels(map, span.pixels, count, info.channels, mapped.data());
+        uint8_t* to = out + static_cast<size_t>(span.y) * w + static_cast<size_t>(span.x0);
+        for (size_t k = 0; k < count; ++k, to += span.step) *to = mapped[k];
+      },
+      error);
 }
 
 // Appends bytes [offset, offset + n) of the file; false (errno set) when
@@ -100,17 +142,20 @@ std::string SystemReason() {
   return errno == host::kNotRegularFile ? "not a regular file" : std::strerror(errno);
 }
 
-bool DecodeImage(const uint8_t* data, size_t size, int max_side, SourceImage* image,
-                 std::string* error) {
+bool DecodeImage(const uint8_t* data, size_t size, int max_side, ColourMap& map, bool dither,
+                 MappedImage* image, std::string* error) {
   pcx::PcxHeader header;
   if (!HeaderAllowed(data, size, max_side, &header, error)) return false;
-  if (pngio::LooksLikePng(data, size)) return FromPng(data, size, max_side, image, error);
-  if (pcx::LooksLikePcx(data, size)) return FromPcx(data, size, image, error);
+  if (pngio::LooksLikePng(data, size)) {
+    return FromPng(pngio::MemorySource(data, size), size, max_side, map, dither, image, error);
+  }
+  if (pcx::LooksLikePcx(data, size)) return FromPcx(data, size, map, dither, image, error);
   *error = kNoImage;
   return false;
 }
 
-bool ReadImageFile(const std::string& path, int max_side, SourceImage* image, std::string* error) {
+bool ReadImageFile(const std::string& path, int max_side, ColourMap& map, bool dither,
+                   MappedImage* image, std::string* error) {
   host::File file;
   const int64_t size = file.Open(path, host::File::Mode::kRead) ? file.Size() : -1;
   std::vector<uint8_t> bytes;
@@ -118,29 +163,41 @@ bool ReadImageFile(const std::string& path, int max_side, SourceImage* image, st
     *error = SystemReason();
     return false;
   }
-  const auto head = static_cast<int64_t>(bytes.size());
-  int64_t lines = size - head;  // what follows the first bytes, read whole
-  int64_t tail = 0;
   pcx::PcxHeader header;
   if (!HeaderAllowed(bytes.data(), bytes.size(), max_side, &header, error)) return false;
-  if (pcx::LooksLikePcx(bytes.data(), bytes.size())) {
-    // Scan lines beyond what the image can take are never decoded: of them,
-    // only the palette behind is read.
-    const int64_t most = kPcxMaxBytesPerPixelByte * header.decoded_size();
-    const int64_t palette = header.indexed() ? kPcxPaletteTail : 0;
-    if (lines > most + palette) {
-      lines = most;
-      tail = palette;
+  if (pngio::LooksLikePng(bytes.data(), bytes.size())) {
+    std::string failed;  // why a read failed
+    const auto from_file = [&file, &failed](uint64_t offset, uint8_t* dest, size_t n) {
+      if (file.ReadExactAt(static_cast<int64_t>(offset), dest, n)) return true;
+      failed = SystemReason();
+      return false;
+    };
+    if (FromPng(from_file, static_cast<uint64_t>(size), max_side, map, dither, image, error)) {
+      return true;
     }
-  } else if (!pngio::LooksLikePng(bytes.data(), bytes.size())) {
+    if (!failed.empty()) *error = failed;
+    return false;
+  }
+  if (!pcx::LooksLikePcx(bytes.data(), bytes.size())) {
     *error = kNoImage;
     return false;
+  }
+  // Scan lines beyond what the image can take are never decoded: of them,
+  // only the palette behind is read.
+  const auto head = static_cast<int64_t>(bytes.size());
+  int64_t lines = size - head;
+  int64_t tail = 0;
+  const int64_t most = kPcxMaxBytesPerPixelByte * header.decoded_size();
+  const int64_t palette = header.indexed() ? kPcxPaletteTail : 0;
+  if (lines > most + palette) {
+    lines = most;
+    tail = palette;
   }
   if (!Append(file, head, lines, &bytes) || !Append(file, size - tail, tail, &bytes)) {
     *error = SystemReason();
     return false;
   }
-  return DecodeImage(bytes.data(), bytes.size(), max_side, image, error);
+  return FromPcx(bytes.data(), bytes.size(), map, dither, image, error);
 }
 
 }  // namespace snapback

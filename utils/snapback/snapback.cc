@@ -8,6 +8,7 @@
 #include <new>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "about/ascii.h"
@@ -96,18 +97,21 @@ Prepared Prepare(const std::string& path, const Limits& limits, Layout layout, b
     return done;
   }
   try {
-    SourceImage source;
-    if (!ReadImageFile(path, limits.max_side, &source, &done.skip)) return done;
-    if (limits.texture && (source.width % kTextureStep != 0 || source.height % kTextureStep != 0)) {
+    MappedImage image;
+    if (!ReadImageFile(path, limits.max_side, map, dither, &image, &done.skip)) return done;
+    if (limits.texture && (image.width % kTextureStep != 0 || image.height % kTextureStep != 0)) {
       done.skip =
-          "a texture's sides must be multiples of 8, not " + Size(source.width, source.height);
+          "a texture's sides must be multiples of 8, not " + Size(image.width, image.height);
       return done;
     }
-    bool kept = false;
-    const std::vector<uint8_t> indices = MapImage(source, map, dither, &kept);
-    done.width = source.width;
-    done.height = source.height;
-    source = {};
+    const std::vector<uint8_t> indices = std::move(image.indices);
+    done.width = image.width;
+    done.height = image.height;
+    // The whole output taken at once: grown as it is filled, it would be
+    // copied, and stand in memory twice for a moment.
+    done.bytes.reserve(layout == Layout::kPicture
+                           ? picsnap::kPicHeaderSize + indices.size()
+                           : kWalHeaderSize + MipTotal(done.width, done.height));
     bool fits = true;
     switch (layout) {
       case Layout::kPicture:

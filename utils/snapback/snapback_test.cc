@@ -66,15 +66,12 @@ TEST(ColourMap, NearestAgreesWithTheRule) {
   EXPECT_EQ(ColourMap(tie.data(), kNoFullbright).Nearest(7, 7, 7), 0);
 }
 
-SourceImage Indexed(std::vector<uint8_t> pixels, std::vector<uint8_t> palette) {
-  SourceImage image;
-  image.width = static_cast<int>(pixels.size());
-  image.height = 1;
-  image.indexed = true;
-  image.pixels = std::move(pixels);
-  image.palette = std::move(palette);
-  image.palette_alpha.assign(256, 255);
-  return image;
+// A row of indices into the image's own palette, mapped by the whole rule.
+std::vector<uint8_t> MapOwn(std::vector<uint8_t> pixels, const std::vector<uint8_t>& palette,
+                            ColourMap& map, bool* kept,
+                            const std::vector<uint8_t>& alpha = std::vector<uint8_t>(256, 255)) {
+  *kept = MapIndexed(pixels.data(), pixels.size(), 1, palette, alpha, map, false);
+  return pixels;
 }
 
 TEST(ColourMap, KeepsIndicesOnlyWhenTheUsedColoursMatch) {
@@ -85,23 +82,24 @@ TEST(ColourMap, KeepsIndicesOnlyWhenTheUsedColoursMatch) {
   std::vector<uint8_t> tool_dup = tool;
   for (int k = 0; k < 3; ++k) tool_dup[21 + k] = tool[6 + k];
   ColourMap dup_map(tool_dup.data(), kNoFullbright);
-  EXPECT_EQ(MapImage(Indexed({7, 2, 255}, tool_dup), dup_map, false, &kept),
-            (std::vector<uint8_t>{7, 2, 255}));
+  EXPECT_EQ(MapOwn({7, 2, 255}, tool_dup, dup_map, &kept), (std::vector<uint8_t>{7, 2, 255}));
   EXPECT_TRUE(kept);
   // A transparent pixel's colour does not count: 9 differs, yet 7 stays.
-  SourceImage clear_nine = Indexed({7, 9}, tool_dup);
-  clear_nine.palette[27] ^= 0xFF;
-  clear_nine.palette_alpha[9] = 0;
-  EXPECT_EQ(MapImage(clear_nine, dup_map, false, &kept), (std::vector<uint8_t>{7, 255}));
+  std::vector<uint8_t> nine_differs = tool_dup;
+  nine_differs[27] ^= 0xFF;
+  std::vector<uint8_t> nine_clear(256, 255);
+  nine_clear[9] = 0;
+  EXPECT_EQ(MapOwn({7, 9}, nine_differs, dup_map, &kept, nine_clear),
+            (std::vector<uint8_t>{7, 255}));
   EXPECT_TRUE(kept);
   // An unused index may differ; a used one that differs maps every pixel.
   std::vector<uint8_t> own = tool;
   own[3 * 40] ^= 1;
-  EXPECT_EQ(MapImage(Indexed({5, 6}, own), map, false, &kept), (std::vector<uint8_t>{5, 6}));
+  EXPECT_EQ(MapOwn({5, 6}, own, map, &kept), (std::vector<uint8_t>{5, 6}));
   EXPECT_TRUE(kept);
   std::vector<uint8_t> moved(768, 0);
   for (int k = 0; k < 3; ++k) moved[k] = tool[27 + k];  // own index 0 shows tool colour 9
-  const auto mapped = MapImage(Indexed({0}, moved), map, false, &kept);
+  const auto mapped = MapOwn({0}, moved, map, &kept);
   EXPECT_FALSE(kept);
   EXPECT_EQ(mapped[0], ReferenceNearest(tool, tool[27], tool[28], tool[29], kNoFullbright));
 }
@@ -117,41 +115,36 @@ TEST(ColourMap, EveryPixelLayoutMapsByTheRule) {
     seed = seed * 1664525u + 1013904223u;
     indices.insert(indices.end(), seed >> 29, static_cast<uint8_t>(seed >> 8));
   }
-  SourceImage rgb, rgba, indexed = Indexed(indices, own);
-  rgb.channels = 3;
-  for (SourceImage* image : {&rgb, &rgba}) {
-    image->width = static_cast<int>(indices.size());
-    image->height = 1;
-  }
-  std::vector<uint8_t> want;
+  std::vector<uint8_t> rgb, rgba, want;
   for (uint8_t index : indices) {
     const uint8_t* c = &own[3 * index];
-    rgb.pixels.insert(rgb.pixels.end(), c, c + 3);
-    rgba.pixels.insert(rgba.pixels.end(), {c[0], c[1], c[2], 255});
+    rgb.insert(rgb.end(), c, c + 3);
+    rgba.insert(rgba.end(), {c[0], c[1], c[2], 255});
     want.push_back(ReferenceNearest(tool, c[0], c[1], c[2], 240));
   }
-  for (const SourceImage* image : {&rgb, &rgba, &indexed}) {
-    bool kept = true;
-    EXPECT_EQ(MapImage(*image, map, false, &kept), want) << image->channels << image->indexed;
-    EXPECT_FALSE(kept);
+  for (const auto& [pixels, channels] : {std::pair{&rgb, 3}, {&rgba, 4}}) {
+    std::vector<uint8_t> out(indices.size());
+    MapPixels(map, pixels->data(), out.size(), channels, out.data());
+    EXPECT_EQ(out, want) << channels;
   }
+  bool kept = true;
+  EXPECT_EQ(MapOwn(indices, own, map, &kept), want);
+  EXPECT_FALSE(kept);
 }
 
 TEST(ColourMap, AlphaBelowHalfBecomesIndex255) {
   const std::vector<uint8_t> tool = RandomPalette(4);
   ColourMap map(tool.data(), kNoFullbright);
-  SourceImage rgba;
-  rgba.width = 3;
-  rgba.height = 1;
-  rgba.pixels = {tool[0], tool[1], tool[2], 127, tool[0], tool[1], tool[2], 128, 1, 2, 3, 0};
-  bool kept = true;
-  const auto out = MapImage(rgba, map, false, &kept);
-  EXPECT_FALSE(kept);
+  const std::vector<uint8_t> rgba = {tool[0], tool[1], tool[2], 127, tool[0], tool[1],
+                                     tool[2], 128,     1,       2,   3,       0};
+  std::vector<uint8_t> out(3);
+  MapPixels(map, rgba.data(), 3, 4, out.data());
   EXPECT_EQ(out, (std::vector<uint8_t>{255, ReferenceNearest(tool, tool[0], tool[1], tool[2], 256),
                                        255}));
-  SourceImage trns = Indexed({1, 2}, tool);
-  trns.palette_alpha[2] = 0;
-  EXPECT_EQ(MapImage(trns, map, false, &kept), (std::vector<uint8_t>{1, 255}));
+  std::vector<uint8_t> two_clear(256, 255);
+  two_clear[2] = 0;
+  bool kept = false;
+  EXPECT_EQ(MapOwn({1, 2}, tool, map, &kept, two_clear), (std::vector<uint8_t>{1, 255}));
   EXPECT_TRUE(kept);
 }
 
@@ -160,18 +153,20 @@ TEST(ColourMap, DitherSpreadsTheError) {
   std::vector<uint8_t> p(768, 0);
   for (int i = 1; i < 256; ++i) p[3 * i] = p[3 * i + 1] = p[3 * i + 2] = 255;
   ColourMap map(p.data(), kNoFullbright);
-  SourceImage grey;
-  grey.width = 16;
-  grey.height = 4;
-  grey.pixels.assign(16 * 4 * 4, 128);
-  bool kept = false;
-  const auto nearest = MapImage(grey, map, false, &kept);
-  const auto dithered = MapImage(grey, map, true, &kept);
+  const std::vector<uint8_t> grey(16 * 4 * 4, 128);
+  std::vector<uint8_t> nearest(64), dithered(64);
+  MapPixels(map, grey.data(), 64, 4, nearest.data());
+  Ditherer ditherer(map, 16);
+  for (size_t y = 0; y < 4; ++y) ditherer.Row(&grey[16 * 4 * y], 4, &dithered[16 * y]);
   EXPECT_EQ(std::count(nearest.begin(), nearest.end(), 1), 64);
   const auto white = std::count(dithered.begin(), dithered.end(), 1);
   EXPECT_GT(white, 24);
   EXPECT_LT(white, 40);
   EXPECT_EQ(std::count(dithered.begin(), dithered.end(), 0), 64 - white);
+  // The same grey as an image of its own palette dithers the same way.
+  std::vector<uint8_t> own(768, 128), indexed(64, 3);
+  EXPECT_FALSE(MapIndexed(indexed.data(), 16, 4, own, std::vector<uint8_t>(256, 255), map, true));
+  EXPECT_EQ(indexed, dithered);
 }
 
 TEST(MipLevels, MeansOfBlocksRoundedHalfUp) {
