@@ -208,6 +208,26 @@ TEST_F(HostDir, SafeTreeWritesFilesWithoutFollowingLinks) {
   ASSERT_TRUE(tree.CreateFile(tree.Find("x"), &out));
   out.Close();
   EXPECT_TRUE(fs::exists("sub/x"));
+
+  // In a folder it made, the tree takes a name it did not make as absent;
+  // what another program puts there after the lookup is met when the file
+  // is made: a link is replaced, never followed, and a file is emptied.
+  const SafeTree::Target late_link = tree.Find("late_link");
+  const SafeTree::Target late_file = tree.Find("late_file");
+  EXPECT_FALSE(late_link.exists || late_file.exists);
+  fs::create_symlink(root_ / "outside/target", "sub/late_link");
+  Touch("sub/late_file", "a longer old content");
+  for (const SafeTree::Target& late : {late_link, late_file}) {
+    SCOPED_TRACE(late.spelling);
+    ASSERT_TRUE(tree.CreateFile(late, &out));
+    ASSERT_TRUE(out.Write("new", 3));
+    out.Close();
+    ASSERT_TRUE(ReadWholeFile("sub/" + late.spelling, &kept));
+    EXPECT_EQ(std::string(kept.begin(), kept.end()), "new");
+  }
+  EXPECT_FALSE(fs::is_symlink("sub/late_link"));
+  ASSERT_TRUE(ReadWholeFile("outside/target", &kept));
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "keep");
 }
 
 // Folders entered by turns keep their index: each is scanned once, however

@@ -59,7 +59,9 @@ class SafeTree {
     uint64_t device = 0;    // identity of what exists (the link itself for links)
     uint64_t inode = 0;
   };
-  // Looks `name` up in any letter case.
+  // Looks `name` up in any letter case. In a folder made by this run, a
+  // name the run did not make is taken as absent without a call; should
+  // another program make it meanwhile, CreateFile meets it there.
   Target Find(const std::string& name);
 
   // Creates or empties the file `target` names for writing. A symbolic

@@ -26,19 +26,48 @@ bool Exists(int dirfd, const std::string& name) {
   return ::fstatat(dirfd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// What stands at a name, as `st` (from a lookup not following links) shows.
+void Describe(const struct stat& st, SafeTree::Target* target) {
+  target->exists = true;
+  target->is_link = S_ISLNK(st.st_mode);
+  target->is_other = !S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+  target->device = static_cast<uint64_t>(st.st_dev);
+  target->inode = static_cast<uint64_t>(st.st_ino);
+}
+
+// Opens `name` in `dirfd` for writing, creating it, never following a link
+// nor blocking; `how` adds O_EXCL or O_TRUNC.
+int OpenForWriting(int dirfd, const char* name, int how) {
+  int fd;
+  do {
+    fd = ::openat(dirfd, name,
+                  O_WRONLY | O_CREAT | how | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 // Creates or empties `target` in the directory `dirfd`; see CreateFile.
 bool CreateIn(int dirfd, const SafeTree::Target& target, File* out) {
   const char* name = target.spelling.c_str();
+  if (!target.exists) {
+    // Made anew, the file is a regular one of ours, with nothing to check;
+    // only a name that appeared since the lookup takes the way below.
+    const int fd = OpenForWriting(dirfd, name, O_EXCL);
+    if (fd >= 0) {
+      out->Adopt(fd);
+      return true;
+    }
+    struct stat st;
+    if (errno != EEXIST || ::fstatat(dirfd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    SafeTree::Target found = target;
+    Describe(st, &found);
+    return CreateIn(dirfd, found, out);
+  }
   // Written through, a link would lead elsewhere, and a FIFO or a device
   // would block the open or take the bytes somewhere else: each is removed
   // first, so a fresh file is created in its place.
   if ((target.is_link || target.is_other) && ::unlinkat(dirfd, name, 0) != 0) return false;
-  int fd;
-  do {
-    fd = ::openat(dirfd, name,
-                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                  0666);
-  } while (fd < 0 && errno == EINTR);
+  const int fd = OpenForWriting(dirfd, name, O_TRUNC);
   if (fd < 0) return false;
   out->Adopt(fd);
   // Whatever was put there since the lookup: only a regular file is written.
@@ -93,6 +122,7 @@ struct SafeTree::Folder {
   // order; built at the first lookup that misses the exact spelling.
   bool indexed = false;
   std::unordered_map<std::string, std::string> by_folded_name;
+  bool made_here = false;  // and so indexed from the start
 };
 
 SafeTree::SafeTree() : top_(std::make_unique<Folder>()) {}
@@ -163,6 +193,7 @@ TreeResult SafeTree::Walk(const std::vector<std::string>& components, bool* crea
       // Just made, so empty: its index needs no scan.
       folder->by_folded_name.clear();
       folder->indexed = true;
+      folder->made_here = true;
     }
   }
   dir_ = std::make_shared<const File>(std::move(current));
@@ -192,14 +223,15 @@ SafeTree::Target SafeTree::Find(const std::string& name) {
   Target target;
   target.spelling = name;
   if (current_ == nullptr) return target;
-  struct stat st;
-  target.exists = Resolve(current_, dir_->fd(), name, &target.spelling, &st);
-  if (target.exists) {
-    target.is_link = S_ISLNK(st.st_mode);
-    target.is_other = !S_ISLNK(st.st_mode) && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-    target.device = static_cast<uint64_t>(st.st_dev);
-    target.inode = static_cast<uint64_t>(st.st_ino);
+  // A folder made by this run holds only the names the index has, short of
+  // another program's at the same time, which the making of the file meets:
+  // a name the index lacks costs no call.
+  if (current_->made_here &&
+      current_->by_folded_name.find(about::AsciiLower(name)) == current_->by_folded_name.end()) {
+    return target;
   }
+  struct stat st;
+  if (Resolve(current_, dir_->fd(), name, &target.spelling, &st)) Describe(st, &target);
   return target;
 }
 
