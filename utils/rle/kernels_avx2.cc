@@ -119,10 +119,16 @@ EncodeProgress Encode(const uint8_t* p, size_t n, uint8_t* out) {
         static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_unpacklo_epi8(keep_count, is_end)));
     const auto keep_hi =
         static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_unpackhi_epi8(keep_count, is_end)));
-    o = Pack16(o, _mm256_castsi256_si128(lo), keep_lo);
-    o = Pack16(o, _mm256_castsi256_si128(hi), keep_hi);
-    o = Pack16(o, _mm256_extracti128_si256(lo, 1), keep_lo >> 16);
-    o = Pack16(o, _mm256_extracti128_si256(hi, 1), keep_hi >> 16);
+    // Each group's place from the counts of the ones before it, so the four
+    // stores wait for no other, and the next block's for one sum.
+    uint8_t* const second = o + Popcount(keep_lo & 0xFFFF);
+    uint8_t* const third = second + Popcount(keep_hi & 0xFFFF);
+    uint8_t* const fourth = third + Popcount(keep_lo >> 16);
+    Pack16(o, _mm256_castsi256_si128(lo), keep_lo);
+    Pack16(second, _mm256_castsi256_si128(hi), keep_hi);
+    Pack16(third, _mm256_extracti128_si256(lo, 1), keep_lo >> 16);
+    Pack16(fourth, _mm256_extracti128_si256(hi, 1), keep_hi >> 16);
+    o += Popcount(keep_lo) + Popcount(keep_hi);
     pending = PendingAfter(ends, 32, pending);
   }
   return {i, static_cast<size_t>(o - out), pending};
