@@ -1,17 +1,20 @@
-#include <algorithm>
+#include <array>
 #include <cstdio>
-#include <cstring>
+#include <string>
 #include <vector>
 
 #include "bench/corpus_data.h"
 #include "bench/corpus_files.h"
 #include "bench/out_file.h"
-#include "bench/texture_format.h"
-#include "host/byteorder.h"
+#include "formats/miptex.h"
+#include "formats/wad.h"
+#include "formats/wal.h"
 
 namespace bench {
 
 namespace {
+
+constexpr size_t kPaletteSize = 768;
 
 // One texture with its mip levels, each level a quarter of the one before.
 struct Texture {
@@ -19,7 +22,6 @@ struct Texture {
   uint32_t width = 0;
   uint32_t height = 0;
   std::vector<uint8_t> levels;  // all levels back to back, full size first
-  size_t level_offset[kMipLevels] = {};
 };
 
 uint32_t PickSide(Rng& rng) {
@@ -43,8 +45,7 @@ Texture MakeTexture(int index, uint64_t seed) {
   tex.levels.resize(full + full / 4 + full / 16 + full / 64);
   FillImage(rng, tex.levels.data(), full);
   size_t offset = full;
-  for (int level = 1; level < kMipLevels; ++level) {
-    tex.level_offset[level] = offset;
+  for (int level = 1; level < formats::kMipLevels; ++level) {
     const uint32_t w = tex.width >> level;
     const uint32_t h = tex.height >> level;
     for (uint32_t y = 0; y < h; ++y) {
@@ -54,18 +55,6 @@ Texture MakeTexture(int index, uint64_t seed) {
     }
   }
   return tex;
-}
-
-// The header of a texture whose levels follow it directly; `header_size` is
-// where the first level starts, the offsets counted from the header's start.
-void PutSizeAndOffsets(const Texture& tex, size_t header_size, size_t width_offset,
-                       size_t offsets_offset, uint8_t* header) {
-  host::PutLE32(header + width_offset, tex.width);
-  host::PutLE32(header + width_offset + 4, tex.height);
-  for (int level = 0; level < kMipLevels; ++level) {
-    host::PutLE32(header + offsets_offset + 4 * static_cast<size_t>(level),
-                  static_cast<uint32_t>(header_size + tex.level_offset[level]));
-  }
 }
 
 }  // namespace
@@ -80,42 +69,33 @@ void WriteTextures(const std::string& wad_dir, const std::string& wal_dir, int c
   WriteWholeFile(wal_dir + "/palette.lmp", palette, sizeof palette);
 
   OutFile wad(wad_dir + "/gfx.wad");
-  std::vector<uint8_t> directory(static_cast<size_t>(count) * mipsnap::kLumpInfoSize);
-  uint32_t position = mipsnap::kWadInfoSize;
-  wad.Write(directory.data(), mipsnap::kWadInfoSize);  // zeros until the end
+  std::vector<uint8_t> directory;
+  uint32_t position = formats::kWadInfoSize;
+  const std::array<uint8_t, formats::kWadInfoSize> zeros{};  // until the directory's place is known
+  wad.Write(zeros.data(), zeros.size());
   for (int i = 0; i < count; ++i) {
     const Texture tex = MakeTexture(i, seed);
-
-    uint8_t miptex[kMiptexSize] = {};
-    std::memcpy(miptex, tex.name.data(), std::min(tex.name.size(), kMiptexNameSize - 1));
-    PutSizeAndOffsets(tex, kMiptexSize, mipsnap::kMiptexWidthOffset, kMiptexOffsetsOffset, miptex);
-    const auto lump_size = static_cast<uint32_t>(kMiptexSize + tex.levels.size());
-    wad.Write(miptex, sizeof miptex);
+    // Names are at most 6 characters and sides at most 512: every header fits.
+    std::vector<uint8_t> header;
+    formats::AppendMiptexHeader(tex.name, static_cast<int>(tex.width), static_cast<int>(tex.height),
+                                &header);
+    const auto lump_size = static_cast<uint32_t>(header.size() + tex.levels.size());
+    wad.Write(header.data(), header.size());
     wad.Write(tex.levels.data(), tex.levels.size());
-
-    uint8_t* entry = directory.data() + static_cast<size_t>(i) * mipsnap::kLumpInfoSize;
-    host::PutLE32(entry + mipsnap::kLumpFilePosOffset, position);
-    host::PutLE32(entry + mipsnap::kLumpDiskSizeOffset, lump_size);
-    host::PutLE32(entry + kLumpSizeOffset, lump_size);
-    entry[kLumpTypeOffset] = kLumpTypeMiptex;
-    std::memcpy(entry + mipsnap::kLumpNameOffset, tex.name.data(),
-                std::min(tex.name.size(), mipsnap::kLumpNameSize - 1));
+    formats::AppendLumpInfo(position, lump_size, formats::kLumpTypeTexture, tex.name, &directory);
     position += lump_size;
 
-    uint8_t wal[kWalSize] = {};
-    std::snprintf(reinterpret_cast<char*>(wal), kWalNameSize, "bench/%s", tex.name.c_str());
-    PutSizeAndOffsets(tex, kWalSize, texsnap::kWalWidthOffset, kWalOffsetsOffset, wal);
+    header.clear();
+    formats::AppendWalHeader("bench/" + tex.name, static_cast<int>(tex.width),
+                             static_cast<int>(tex.height), &header);
     OutFile wal_file(wal_dir + "/" + tex.name + ".wal");
-    wal_file.Write(wal, sizeof wal);
+    wal_file.Write(header.data(), header.size());
     wal_file.Write(tex.levels.data(), tex.levels.size());
     wal_file.Close();
   }
   wad.Write(directory.data(), directory.size());
-  uint8_t info[mipsnap::kWadInfoSize];
-  std::memcpy(info + mipsnap::kWadMagicOffset, mipsnap::kWadMagic.data(), 4);
-  host::PutLE32(info + mipsnap::kWadLumpCountOffset, static_cast<uint32_t>(count));
-  host::PutLE32(info + mipsnap::kWadDirOffsetOffset, position);
-  wad.WriteAt(0, info, sizeof info);
+  const auto info = formats::WadInfoBytes(static_cast<uint32_t>(count), position);
+  wad.WriteAt(0, info.data(), info.size());
   wad.Close();
 }
 

@@ -1,18 +1,18 @@
-// mipsnap's readers on arbitrary bytes: the picture rule and the texture
-// rule on the input as one lump (what they accept must lie inside it), then
-// the whole tool on the input as a WAD2 file and picsnap on it as a picture
-// lump, writing their PCX files into the scratch folder. Every run must end
-// with one of the tools' statuses and write nothing outside the folder.
+// The picture rule and the texture rule on arbitrary bytes as one lump
+// (what they accept must lie inside it), then mipsnap on the input as a
+// WAD2 file and picsnap on it as a picture lump, writing their PCX files
+// into the scratch folder. Every run must end with one of the tools'
+// statuses and write nothing outside the folder.
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "formats/miptex.h"
+#include "formats/pic.h"
 #include "fuzz_support.h"
 #include "mipsnap/mipsnap.h"
-#include "mipsnap/miptex.h"
-#include "picsnap/pic.h"
 #include "picsnap/picsnap.h"
 
 namespace {
@@ -41,10 +41,10 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto total = static_cast<int64_t>(size);
-  if (const auto pic = picsnap::ReadPicHeader(data, size, total)) {
-    CheckInside("the picture rule", size, picsnap::kPicHeaderSize, pic->width, pic->height);
+  if (const auto pic = formats::ReadPicHeader(data, size, total)) {
+    CheckInside("the picture rule", size, formats::kPicHeaderSize, pic->width, pic->height);
   }
-  if (const auto mip = mipsnap::ReadMiptexHeader(data, size, total)) {
+  if (const auto mip = formats::ReadMiptexHeader(data, size, total)) {
     CheckInside("the texture rule", size, mip->image_offset, mip->width, mip->height);
   }
   krffuzz::ClearScratch({"palette.lmp"});

@@ -5,17 +5,20 @@
 //   krf_make_samples edit IN OUT.png   IN.png with a frame and "EDITED" drawn on it
 //
 // Every byte comes from the code below: the repository holds no image.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "host/byteorder.h"
+#include "formats/miptex.h"
+#include "formats/pic.h"
+#include "formats/wad.h"
+#include "formats/wal.h"
 #include "host/file.h"
 #include "pngio/png_io.h"
 #include "snapback/colour_map.h"
-#include "snapback/layouts.h"
 #include "snapback/mip_levels.h"
 
 namespace {
@@ -261,9 +264,9 @@ bool Save(const std::string& path, const std::vector<uint8_t>& bytes) {
 std::vector<uint8_t> Texture(const Image& img, snapback::ColourMap& map, bool wal) {
   std::vector<uint8_t> out;
   if (wal) {
-    snapback::AppendWalHeader(img.name, img.width, img.height, &out);
+    formats::AppendWalHeader(img.name, img.width, img.height, &out);
   } else {
-    snapback::AppendMiptexHeader(img.name, img.width, img.height, &out);
+    formats::AppendMiptexHeader(img.name, img.width, img.height, &out);
   }
   out.insert(out.end(), img.pixels.begin(), img.pixels.end());
   snapback::AppendMipLevels(img.pixels.data(), img.width, img.height, map, &out);
@@ -276,29 +279,29 @@ int WriteGameData(const std::string& dir) {
   bool ok = Save(dir + "/palette.lmp", palette);
   for (const Image& img : {Logo(), Face(), Bar()}) {
     std::vector<uint8_t> lump;
-    snapback::AppendPicture(img.pixels.data(), img.width, img.height, &lump);
+    formats::AppendPicture(img.pixels.data(), img.width, img.height, &lump);
     ok = ok && Save(dir + "/" + img.name + ".lmp", lump);
   }
   // The WAD2: four textures, a picture, and the palette as a lump that is
   // no image (mipsnap passes over it).
-  std::vector<uint8_t> wad(mipsnap::kWadInfoSize), directory;
+  std::vector<uint8_t> wad(formats::kWadInfoSize), directory;
   auto add_lump = [&](const std::vector<uint8_t>& lump, uint8_t type, const std::string& name) {
-    snapback::AppendLumpInfo(static_cast<uint32_t>(wad.size()), static_cast<uint32_t>(lump.size()),
-                             type, name, &directory);
+    formats::AppendLumpInfo(static_cast<uint32_t>(wad.size()), static_cast<uint32_t>(lump.size()),
+                            type, name, &directory);
     wad.insert(wad.end(), lump.begin(), lump.end());
   };
   for (const Image& img : {Brick(), Water(), Sign(), Checker()}) {
-    add_lump(Texture(img, map, false), snapback::kLumpTypeTexture, img.name);
+    add_lump(Texture(img, map, false), formats::kLumpTypeTexture, img.name);
   }
   std::vector<uint8_t> picture;
   const Image logo = Logo();
-  snapback::AppendPicture(logo.pixels.data(), logo.width, logo.height, &picture);
-  add_lump(picture, snapback::kLumpTypePicture, "conback");
-  add_lump(palette, 0x40, "palette");
-  std::memcpy(wad.data(), mipsnap::kWadMagic.data(), mipsnap::kWadMagic.size());
-  host::PutLE32(wad.data() + mipsnap::kWadLumpCountOffset,
-                static_cast<uint32_t>(directory.size() / mipsnap::kLumpInfoSize));
-  host::PutLE32(wad.data() + mipsnap::kWadDirOffsetOffset, static_cast<uint32_t>(wad.size()));
+  formats::AppendPicture(logo.pixels.data(), logo.width, logo.height, &picture);
+  add_lump(picture, formats::kLumpTypePicture, "conback");
+  add_lump(palette, formats::kLumpTypePalette, "palette");
+  const auto info =
+      formats::WadInfoBytes(static_cast<uint32_t>(directory.size() / formats::kLumpInfoSize),
+                            static_cast<uint32_t>(wad.size()));
+  std::copy(info.begin(), info.end(), wad.begin());
   wad.insert(wad.end(), directory.begin(), directory.end());
   ok = ok && Save(dir + "/gfx.wad", wad);
   for (const Image& img : {Metal(), Grass(), Arrow()}) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "mipsnap/miptex.h"
-#include "picsnap/pic.h"
+#include "formats/miptex.h"
+#include "formats/pic.h"
 
 namespace mipsnap {
 
@@ -45,23 +45,35 @@ void ConvertWad(pcxframe::Frame& frame, const pcxframe::ConverterArgs& args) {
   LetUsRock(frame, wad, dest_path);
 }
 
+// Ends the lump's progress line with what it is and its size, and writes
+// the image found `offset` bytes into the lump.
+void ConvertLump(pcxframe::Frame& frame, const pcxframe::Region& lump, std::string_view what,
+                 int64_t offset, int width, int height, const std::string& dest_path,
+                 const std::string& name) {
+  std::string output_name = OutputName(frame, dest_path, name);
+  frame.out() << ", " << what << ": width " << width << ", height " << height;
+  frame.savePCX(width, height, pcxframe::RegionRows(lump, offset, width, height), output_name,
+                name);
+}
+
 }  // namespace
 
 bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& dest_path, const std::string& name) {
-  return picsnap::ConvertPicture(frame, pic, OutputName(frame, dest_path, name), name);
+  const std::optional<formats::pic_t> p =
+      formats::ReadPicHeader(pic.head.data(), pic.head.size(), pic.size);
+  if (!p) return false;
+  ConvertLump(frame, pic, "picture", formats::kPicHeaderSize, p->width, p->height, dest_path, name);
+  return true;
 }
 
 bool single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
                         const std::string& dest_path, const std::string& name) {
-  std::string output_name = OutputName(frame, dest_path, name);
-  const std::optional<miptex_t> tex = ReadMiptexHeader(mip.head.data(), mip.head.size(), mip.size);
+  const std::optional<formats::miptex_t> tex =
+      formats::ReadMiptexHeader(mip.head.data(), mip.head.size(), mip.size);
   if (!tex) return false;
-  const auto width = static_cast<int>(tex->width);
-  const auto height = static_cast<int>(tex->height);
-  frame.out() << ", texture: width " << width << ", height " << height;
-  frame.savePCX(width, height, pcxframe::RegionRows(mip, tex->image_offset, width, height),
-                output_name, name);
+  ConvertLump(frame, mip, "texture", tex->image_offset, static_cast<int>(tex->width),
+              static_cast<int>(tex->height), dest_path, name);
   return true;
 }
 

@@ -5,22 +5,14 @@
 #include <string>
 #include <vector>
 
+#include "formats/wad.h"
 #include "host/file.h"
 #include "pcxframe/frame.h"
 
 namespace mipsnap {
 
-struct wadinfo_t {
-  char magic[4] = {};
-  int32_t lump_count = 0;
-  int32_t dir_offset = 0;
-};
-
-struct lumpinfo_t {
-  int32_t file_pos = 0;
-  uint32_t disk_size = 0;
-  std::string name;  // up to the first NUL, at most 16 characters
-};
+using formats::lumpinfo_t;
+using formats::wadinfo_t;
 
 struct Wad {
   host::File wad;

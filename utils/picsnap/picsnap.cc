@@ -1,7 +1,7 @@
 #include "picsnap/picsnap.h"
 
+#include "formats/pic.h"
 #include "host/file.h"
-#include "picsnap/pic.h"
 
 namespace picsnap {
 
@@ -29,7 +29,15 @@ constexpr std::string_view kNotALump = "Not a valid LUMP file !\n";
 
 bool single_convert_pic(pcxframe::Frame& frame, const pcxframe::Region& pic,
                         const std::string& name) {
-  return ConvertPicture(frame, pic, name + std::string(frame.extension()), name + ".lmp");
+  std::string output_name = name + std::string(frame.extension());
+  const std::optional<formats::pic_t> p =
+      formats::ReadPicHeader(pic.head.data(), pic.head.size(), pic.size);
+  if (!p) return false;
+  frame.out() << ", picture: width " << p->width << ", height " << p->height;
+  frame.savePCX(p->width, p->height,
+                pcxframe::RegionRows(pic, formats::kPicHeaderSize, p->width, p->height),
+                output_name, name + ".lmp");
+  return true;
 }
 
 void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
@@ -39,7 +47,7 @@ void LetUsRock(pcxframe::Frame& frame, const std::string& name) {
   const int64_t size = file.Size();
   // An empty file is a failed read of the one block the lump should be.
   pcxframe::test(size > 0);
-  const pcxframe::Region lump = pcxframe::ReadRegion(file, 0, size, kPicHeaderSize);
+  const pcxframe::Region lump = pcxframe::ReadRegion(file, 0, size, formats::kPicHeaderSize);
   if (!single_convert_pic(frame, lump, name)) pcxframe::error(kNotALump);
 }
 

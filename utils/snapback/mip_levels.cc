@@ -1,6 +1,6 @@
 #include "snapback/mip_levels.h"
 
-#include "snapback/layouts.h"
+#include "formats/miptex.h"
 
 namespace snapback {
 
@@ -38,7 +38,7 @@ void AppendMipLevels(const uint8_t* full, int width, int height, ColourMap& map,
   map.NearestMany(means.data(), w * h, level);
   level += w * h;
   uint32_t n = 4;
-  for (int k = 2; k < kMipLevels; ++k) {
+  for (int k = 2; k < formats::kMipLevels; ++k) {
     const size_t half_w = w / 2;
     const size_t half_h = h / 2;
     n *= 4;

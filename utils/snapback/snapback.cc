@@ -1,6 +1,7 @@
 #include "snapback/snapback.h"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -14,12 +15,14 @@
 #include "about/ascii.h"
 #include "about/exit_status.h"
 #include "about/fatal.h"
-#include "host/byteorder.h"
+#include "formats/miptex.h"
+#include "formats/pic.h"
+#include "formats/wad.h"
+#include "formats/wal.h"
 #include "host/file.h"
 #include "host/process.h"
 #include "snapback/colour_map.h"
 #include "snapback/image_file.h"
-#include "snapback/layouts.h"
 #include "snapback/mip_levels.h"
 #include "snapback/options.h"
 #include "snapback/ordered_work.h"
@@ -35,8 +38,8 @@ using about::kExitSkipped;
 constexpr size_t kPaletteSize = 768;
 // The largest sides the converters take back: pictures and WAD2 textures
 // by their rules, WAL textures by what a PCX header can hold.
-constexpr int kMaxPictureSide = picsnap::kPicMaxDimension;
-constexpr int kMaxWadTextureSide = static_cast<int>(mipsnap::kMiptexMaxDimension);
+constexpr int kMaxPictureSide = formats::kPicMaxDimension;
+constexpr int kMaxWadTextureSide = static_cast<int>(formats::kMiptexMaxDimension);
 constexpr int kMaxWalSide = 65535;
 constexpr int kTextureStep = 8;
 // Lump positions and sizes are signed 32-bit fields.
@@ -108,20 +111,24 @@ Prepared Prepare(const std::string& path, const Limits& limits, Layout layout, b
     done.width = image.width;
     done.height = image.height;
     // The whole output taken at once: grown as it is filled, it would be
-    // copied, and stand in memory twice for a moment.
-    done.bytes.reserve(layout == Layout::kPicture
-                           ? picsnap::kPicHeaderSize + indices.size()
-                           : kWalHeaderSize + MipTotal(done.width, done.height));
+    // copied, and stand in memory twice for a moment. A texture's sides are
+    // multiples of 8, so its smaller levels take exactly a quarter, a
+    // sixteenth and a 64th of the full-size image; its header is a WAL's
+    // 100 bytes at most.
+    const size_t pixels = indices.size();
+    done.bytes.reserve(layout == Layout::kPicture ? formats::kPicHeaderSize + pixels
+                                                  : formats::kWalHeaderSize + pixels + pixels / 4 +
+                                                        pixels / 16 + pixels / 64);
     bool fits = true;
     switch (layout) {
       case Layout::kPicture:
-        AppendPicture(indices.data(), done.width, done.height, &done.bytes);
+        formats::AppendPicture(indices.data(), done.width, done.height, &done.bytes);
         return done;
       case Layout::kWal:
-        fits = AppendWalHeader(done.name, done.width, done.height, &done.bytes);
+        fits = formats::AppendWalHeader(done.name, done.width, done.height, &done.bytes);
         break;
       case Layout::kMiptex:
-        fits = AppendMiptexHeader(done.name, done.width, done.height, &done.bytes);
+        fits = formats::AppendMiptexHeader(done.name, done.width, done.height, &done.bytes);
         break;
     }
     if (!fits) {
@@ -220,8 +227,8 @@ void MakeDirectories(const std::string& dir) {
 // that is an input of the run, or a file this run wrote already, is skipped.
 void ConvertEach(Run& run) {
   const bool wal = run.options().command == Command::kWal;
-  const Limits limits =
-      wal ? Limits{kMaxWalSide, true, kMaxWalName} : Limits{kMaxPictureSide, false, SIZE_MAX};
+  const Limits limits = wal ? Limits{kMaxWalSide, true, formats::kMaxWalName}
+                            : Limits{kMaxPictureSide, false, SIZE_MAX};
   std::map<host::FileId, std::string> written;  // the image each file was written from
   OrderedWork<Prepared> prepared = run.PrepareAll(limits, wal ? Layout::kWal : Layout::kPicture);
   for (const std::string& path : run.options().images) {
@@ -278,7 +285,7 @@ void CheckWadTarget(const Run& run, const std::string& target) {
                 "; nothing written"};
   }
   if (!file.ReadExactAt(0, magic, sizeof magic) ||
-      !std::equal(mipsnap::kWadMagic.begin(), mipsnap::kWadMagic.end(), magic)) {
+      !std::equal(formats::kWadMagic.begin(), formats::kWadMagic.end(), magic)) {
     throw Fatal{target + ": exists and is no WAD2 file; nothing written"};
   }
 }
@@ -289,17 +296,18 @@ void CheckWadTarget(const Run& run, const std::string& target) {
 void ConvertToWad(Run& run) {
   const Options& options = run.options();
   const std::string& target = options.wad_path;
-  const Limits limits = options.pictures ? Limits{kMaxPictureSide, false, kMaxLumpName}
-                                         : Limits{kMaxWadTextureSide, true, kMaxLumpName};
+  const Limits limits = options.pictures ? Limits{kMaxPictureSide, false, formats::kMaxLumpName}
+                                         : Limits{kMaxWadTextureSide, true, formats::kMaxLumpName};
   CheckWadTarget(run, target);
   OutputFile file;
   if (!file.Create(target)) throw Fatal{target + ": cannot create: " + SystemReason()};
-  std::vector<uint8_t> header(mipsnap::kWadInfoSize, 0);
+  // Zeros until the directory's place is known.
+  std::array<uint8_t, formats::kWadInfoSize> header{};
   file.writer().Write(header.data(), header.size());
 
   std::vector<uint8_t> directory;
   std::set<std::string> names;  // lowered: lookups in a WAD2 ignore case
-  int64_t position = mipsnap::kWadInfoSize;
+  int64_t position = formats::kWadInfoSize;
   OrderedWork<Prepared> prepared =
       run.PrepareAll(limits, options.pictures ? Layout::kPicture : Layout::kMiptex);
   for (const std::string& path : options.images) {
@@ -314,15 +322,17 @@ void ConvertToWad(Run& run) {
       continue;
     }
     const auto size = static_cast<int64_t>(image.bytes.size());
-    const auto directory_size = static_cast<int64_t>(directory.size() + mipsnap::kLumpInfoSize);
+    const auto directory_size = static_cast<int64_t>(directory.size() + formats::kLumpInfoSize);
     if (position + size + directory_size > kMaxWadSize) {
       names.erase(about::AsciiLower(image.name));
       run.Skip(path, target + " would grow beyond 2 GiB");
       continue;
     }
     file.writer().Write(image.bytes.data(), image.bytes.size());
-    AppendLumpInfo(static_cast<uint32_t>(position), static_cast<uint32_t>(size),
-                   options.pictures ? kLumpTypePicture : kLumpTypeTexture, image.name, &directory);
+    formats::AppendLumpInfo(
+        static_cast<uint32_t>(position), static_cast<uint32_t>(size),
+        options.pictures ? formats::kLumpTypePicture : formats::kLumpTypeTexture, image.name,
+        &directory);
     position += size;
     run.Wrote(path + " -> " + target + ": " + image.name + " (" + Size(image.width, image.height) +
               ")");
@@ -333,10 +343,8 @@ void ConvertToWad(Run& run) {
     return;
   }
   file.writer().Write(directory.data(), directory.size());
-  std::copy(mipsnap::kWadMagic.begin(), mipsnap::kWadMagic.end(), header.begin());
-  host::PutLE32(header.data() + mipsnap::kWadLumpCountOffset,
-                static_cast<uint32_t>(directory.size() / mipsnap::kLumpInfoSize));
-  host::PutLE32(header.data() + mipsnap::kWadDirOffsetOffset, static_cast<uint32_t>(position));
+  header = formats::WadInfoBytes(static_cast<uint32_t>(directory.size() / formats::kLumpInfoSize),
+                                 static_cast<uint32_t>(position));
   if (!file.PatchAt(0, header.data(), header.size()) || !file.Finish()) {
     throw Fatal{target + ": cannot write: " + SystemReason()};
   }

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "snapback/colour_map.h"
-#include "snapback/layouts.h"
 #include "snapback/mip_levels.h"
 #include "snapback/options.h"
 #include "snapback/ordered_work.h"
@@ -233,42 +232,6 @@ TEST(OrderedWork, TakesResultsInOrderWithinTheWindow) {
     }
     EXPECT_LE(most, static_cast<int>(threads == 1 ? 1 : 2 * threads + 1)) << threads;
   }
-}
-
-TEST(Layouts, BytesAsTheFormatsSpellThem) {
-  std::vector<uint8_t> wal;
-  AppendWalHeader("*lava", 16, 8, &wal);
-  ASSERT_EQ(wal.size(), 100u);
-  std::vector<uint8_t> expected(100, 0);
-  const uint8_t fields[] = {16,  0, 0, 0, 8, 0, 0, 0, 100, 0, 0, 0,
-                            228, 0, 0, 0, 4, 1, 0, 0, 12,  1, 0, 0};  // 100 + 128, + 32, + 8
-  std::copy(std::begin(fields), std::end(fields), expected.begin() + 32);
-  std::copy_n("*lava", 5, expected.begin());
-  EXPECT_EQ(wal, expected);
-
-  // Level offsets counted wide: those of 65528 x 65528 pass 2^32.
-  std::vector<uint8_t> huge;
-  EXPECT_FALSE(AppendWalHeader("huge", 65528, 65528, &huge));
-  EXPECT_TRUE(huge.empty());
-
-  std::vector<uint8_t> tex;
-  AppendMiptexHeader("0123456789abcde", 8, 8, &tex);
-  ASSERT_EQ(tex.size(), 40u);
-  EXPECT_EQ(std::string(tex.begin(), tex.begin() + 16), std::string("0123456789abcde\0", 16));
-  const uint8_t offsets[] = {40, 0, 0, 0, 104, 0, 0, 0, 120, 0, 0, 0, 124, 0, 0, 0};
-  EXPECT_TRUE(std::equal(std::begin(offsets), std::end(offsets), tex.begin() + 24));
-
-  std::vector<uint8_t> entry;
-  AppendLumpInfo(0x01020304, 0x1234, kLumpTypeTexture, "*w", &entry);
-  const uint8_t want[32] = {4,    3, 2, 1,    0x34, 0x12, 0, 0,   0x34,
-                            0x12, 0, 0, 0x44, 0,    0,    0, '*', 'w'};
-  EXPECT_EQ(entry, std::vector<uint8_t>(std::begin(want), std::end(want)));
-
-  std::vector<uint8_t> pic;
-  const uint8_t pixels[3] = {1, 2, 3};
-  AppendPicture(pixels, 3, 1, &pic);
-  EXPECT_EQ(pic, (std::vector<uint8_t>{3, 0, 0, 0, 1, 0, 0, 0, 1, 2, 3}));
-  EXPECT_EQ(MipTotal(16, 8), size_t{128 + 32 + 8 + 2});
 }
 
 TEST(Options, RefusesWhatCannotRun) {

@@ -1,8 +1,9 @@
 #include "texsnap/texsnap.h"
 
+#include "formats/wal.h"
 #include "host/dir_search.h"
 #include "host/file.h"
-#include "texsnap/wal.h"
+#include "pcx/pcx_format.h"
 
 namespace texsnap {
 
@@ -33,7 +34,7 @@ pcxframe::Region ReadTexture(const host::DirEntry& entry, host::File* file) {
   // A file that vanished or cannot be opened is a failed read like a short one.
   pcxframe::test(file->Open(entry.name, host::File::Mode::kRead));
   pcxframe::test(entry.size > 0);
-  return pcxframe::ReadRegion(*file, 0, entry.size, kWalHeaderSize);
+  return pcxframe::ReadRegion(*file, 0, entry.size, formats::kWalReadSize);
 }
 
 // The output goes to PREFIXtextures/, PREFIX the optional argument.
@@ -52,22 +53,25 @@ void single_convert_mip(pcxframe::Frame& frame, const pcxframe::Region& mip,
                         std::string_view source) {
   std::ostream& out = frame.out();
   std::string output_name = dest_path + name + std::string(frame.extension());
-  miptex_s tex;
-  const WalCheck check = ReadWalHeader(mip.head.data(), mip.head.size(), mip.size, &tex);
+  formats::miptex_s tex;
+  // Sizes above the 1024 that WAD2 textures allow are fine; only the 16-bit
+  // fields of the PCX header bound them.
+  const formats::WalCheck check =
+      formats::ReadWalHeader(mip.head.data(), mip.head.size(), mip.size, pcx::kMaxDimension, &tex);
   out << "texture '" << output_name << "': ";
   const std::string size =
       "width " + std::to_string(tex.width) + ", height " + std::to_string(tex.height);
   switch (check) {
-    case WalCheck::kShortHeader:
+    case formats::WalCheck::kShortHeader:
       frame.Skip("file too short for a texture header, skipping !\n");
       return;
-    case WalCheck::kBadSize:
+    case formats::WalCheck::kBadSize:
       frame.Skip(size + ", size not supported, skipping !\n");
       return;
-    case WalCheck::kOutside:
+    case formats::WalCheck::kOutside:
       frame.Skip(size + ", image outside the file, skipping !\n");
       return;
-    case WalCheck::kOk:
+    case formats::WalCheck::kOk:
       break;
   }
   out << size << "\n";

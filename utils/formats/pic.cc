@@ -1,8 +1,9 @@
-#include "picsnap/pic.h"
+#include "formats/pic.h"
 
+#include "formats/record.h"
 #include "host/byteorder.h"
 
-namespace picsnap {
+namespace formats {
 
 bool PicSizeValid(int32_t width, int32_t height) {
   return width >= 1 && height >= 1 && width <= kPicMaxDimension && height <= kPicMaxDimension;
@@ -20,15 +21,12 @@ std::optional<pic_t> ReadPicHeader(const uint8_t* head, size_t head_length, int6
   return pic;
 }
 
-bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump, std::string output_name,
-                    std::string_view source) {
-  const std::optional<pic_t> pic = ReadPicHeader(lump.head.data(), lump.head.size(), lump.size);
-  if (!pic) return false;
-  frame.out() << ", picture: width " << pic->width << ", height " << pic->height;
-  frame.savePCX(pic->width, pic->height,
-                pcxframe::RegionRows(lump, kPicHeaderSize, pic->width, pic->height), output_name,
-                source);
-  return true;
+void AppendPicture(const uint8_t* pixels, int width, int height, std::vector<uint8_t>* out) {
+  uint8_t* p = Grow(out, kPicHeaderSize);
+  host::PutLE32s(p + kPicWidthOffset, width);
+  host::PutLE32s(p + kPicHeightOffset, height);
+  out->insert(out->end(), pixels,
+              pixels + static_cast<size_t>(width) * static_cast<size_t>(height));
 }
 
-}  // namespace picsnap
+}  // namespace formats

@@ -1,18 +1,21 @@
-#include "mipsnap/miptex.h"
+#include "formats/miptex.h"
 
 #include <gtest/gtest.h>
 
-#include "host/byteorder.h"
-#include "mipsnap/wad_format.h"
+#include <algorithm>
+#include <string>
+#include <vector>
 
-namespace mipsnap {
+#include "host/byteorder.h"
+
+namespace formats {
 namespace {
 
 // The rule on a lump of `total` bytes of which `head_length` are at hand;
 // the name in front of the sizes is not read.
 std::optional<miptex_t> Read(uint32_t width, uint32_t height, uint32_t image_offset, int64_t total,
-                             size_t head_length = kMiptexHeaderSize) {
-  uint8_t head[kMiptexHeaderSize] = {'n'};
+                             size_t head_length = kMiptexReadSize) {
+  uint8_t head[kMiptexReadSize] = {'n'};
   host::PutLE32(head + kMiptexWidthOffset, width);
   host::PutLE32(head + kMiptexHeightOffset, height);
   host::PutLE32(head + kMiptexImageOffsetOffset, image_offset);
@@ -61,13 +64,23 @@ TEST(MiptexRule, SizeAndPlace) {
 }
 
 TEST(MiptexRule, ShortLumpsAreNotTextures) {
-  EXPECT_TRUE(Read(1, 1, 0, kMiptexHeaderSize).has_value());
-  for (size_t size = 0; size < kMiptexHeaderSize; ++size) {
+  EXPECT_TRUE(Read(1, 1, 0, kMiptexReadSize).has_value());
+  for (size_t size = 0; size < kMiptexReadSize; ++size) {
     EXPECT_FALSE(Read(1, 1, 0, static_cast<int64_t>(size), size).has_value()) << size;
     // Fewer bytes at hand than the rule reads: refused whatever the lump's length.
     EXPECT_FALSE(Read(1, 1, 0, 100, size).has_value()) << size << " of 100 bytes";
   }
 }
 
+TEST(MiptexHeader, WrittenBytes) {
+  std::vector<uint8_t> tex;
+  ASSERT_TRUE(AppendMiptexHeader("0123456789abcde", 8, 8, &tex));
+  ASSERT_EQ(tex.size(), 40u);
+  EXPECT_EQ(std::string(tex.begin(), tex.begin() + 16), std::string("0123456789abcde\0", 16));
+  const uint8_t fields[] = {8,   0, 0, 0, 8,   0, 0, 0, 40,  0, 0, 0,
+                            104, 0, 0, 0, 120, 0, 0, 0, 124, 0, 0, 0};
+  EXPECT_TRUE(std::equal(std::begin(fields), std::end(fields), tex.begin() + 16));
+}
+
 }  // namespace
-}  // namespace mipsnap
+}  // namespace formats

@@ -1,17 +1,22 @@
-#include "texsnap/wal.h"
+#include "formats/wal.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "host/byteorder.h"
 
-namespace texsnap {
+namespace formats {
 namespace {
 
+// texsnap's limit: what a PCX header holds.
+constexpr int32_t kMaxSide = 65535;
+
 // The 44 bytes read of a WAL file; the name in front of the sizes is zero.
-std::array<uint8_t, kWalHeaderSize> WalHead(int32_t width, int32_t height, int32_t offset) {
-  std::array<uint8_t, kWalHeaderSize> head{};
+std::array<uint8_t, kWalReadSize> WalHead(int32_t width, int32_t height, int32_t offset) {
+  std::array<uint8_t, kWalReadSize> head{};
   host::PutLE32s(head.data() + kWalWidthOffset, width);
   host::PutLE32s(head.data() + kWalHeightOffset, height);
   host::PutLE32s(head.data() + kWalImageOffsetOffset, offset);
@@ -43,7 +48,8 @@ TEST(WalHeader, Checks) {
   for (const auto& c : cases) {
     const auto head = WalHead(c.width, c.height, c.image_offset);
     miptex_s mip;
-    EXPECT_EQ(ReadWalHeader(head.data(), head.size(), c.size, &mip), c.expected) << c.what;
+    EXPECT_EQ(ReadWalHeader(head.data(), head.size(), c.size, kMaxSide, &mip), c.expected)
+        << c.what;
     if (c.expected != WalCheck::kShortHeader) {
       EXPECT_EQ(mip.width, c.width) << c.what;
       EXPECT_EQ(mip.height, c.height) << c.what;
@@ -55,14 +61,37 @@ TEST(WalHeader, Checks) {
 TEST(WalHeader, ShortFiles) {
   const auto head = WalHead(1, 1, 0);
   miptex_s mip;
-  EXPECT_EQ(ReadWalHeader(head.data(), head.size(), kWalHeaderSize, &mip), WalCheck::kOk);
-  for (size_t size = 0; size < kWalHeaderSize; ++size) {
+  EXPECT_EQ(ReadWalHeader(head.data(), head.size(), kWalReadSize, kMaxSide, &mip), WalCheck::kOk);
+  for (size_t size = 0; size < kWalReadSize; ++size) {
     const auto total = static_cast<int64_t>(size);
-    EXPECT_EQ(ReadWalHeader(head.data(), size, total, &mip), WalCheck::kShortHeader) << size;
+    EXPECT_EQ(ReadWalHeader(head.data(), size, total, kMaxSide, &mip), WalCheck::kShortHeader)
+        << size;
     // A head shorter than the header is refused whatever the file's length.
-    EXPECT_EQ(ReadWalHeader(head.data(), size, 100, &mip), WalCheck::kShortHeader) << size;
+    EXPECT_EQ(ReadWalHeader(head.data(), size, 100, kMaxSide, &mip), WalCheck::kShortHeader)
+        << size;
   }
 }
 
+TEST(WalHeader, WrittenBytes) {
+  std::vector<uint8_t> wal;
+  ASSERT_TRUE(AppendWalHeader("*lava", 16, 8, &wal));
+  ASSERT_EQ(wal.size(), 100u);
+  std::vector<uint8_t> expected(100, 0);
+  const uint8_t fields[] = {16,  0, 0, 0, 8, 0, 0, 0, 100, 0, 0, 0,
+                            228, 0, 0, 0, 4, 1, 0, 0, 12,  1, 0, 0};  // 100 + 128, + 32, + 8
+  std::copy(std::begin(fields), std::end(fields), expected.begin() + 32);
+  std::copy_n("*lava", 5, expected.begin());
+  EXPECT_EQ(wal, expected);
+
+  // Level offsets counted wide: the last level of 65528 x 49938 starts
+  // just below 2^32, one row more past it.
+  std::vector<uint8_t> edge;
+  ASSERT_TRUE(AppendWalHeader("edge", 65528, 49938, &edge));
+  EXPECT_EQ(host::GetLE32(edge.data() + kWalImageOffsetOffset + 12), 4294934568u);
+  std::vector<uint8_t> huge;
+  EXPECT_FALSE(AppendWalHeader("huge", 65528, 49939, &huge));
+  EXPECT_TRUE(huge.empty());
+}
+
 }  // namespace
-}  // namespace texsnap
+}  // namespace formats

@@ -1,10 +1,12 @@
-#include "picsnap/pic.h"
+#include "formats/pic.h"
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "host/byteorder.h"
 
-namespace picsnap {
+namespace formats {
 namespace {
 
 // The rule on a lump of `total` bytes of which `head_length` are at hand.
@@ -59,5 +61,12 @@ TEST(PicRule, LumpMustHoldHeaderAndPixels) {
   }
 }
 
+TEST(PicLump, WrittenBytes) {
+  std::vector<uint8_t> pic;
+  const uint8_t pixels[3] = {1, 2, 3};
+  AppendPicture(pixels, 3, 1, &pic);
+  EXPECT_EQ(pic, (std::vector<uint8_t>{3, 0, 0, 0, 1, 0, 0, 0, 1, 2, 3}));
+}
+
 }  // namespace
-}  // namespace picsnap
+}  // namespace formats

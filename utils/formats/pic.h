@@ -6,11 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
-#include <string>
+#include <vector>
 
-#include "pcxframe/frame.h"
-
-namespace picsnap {
+namespace formats {
 
 struct pic_t {
   int32_t width = 0;
@@ -31,10 +29,7 @@ bool PicSizeValid(int32_t width, int32_t height);
 // pixels are ignored.
 std::optional<pic_t> ReadPicHeader(const uint8_t* head, size_t head_length, int64_t total);
 
-// Converts the lump if it is a picture: prints ", picture: width %d,
-// height %d" and writes `output_name` through savePCX. Returns false, with
-// nothing printed or written, when it is not.
-bool ConvertPicture(pcxframe::Frame& frame, const pcxframe::Region& lump, std::string output_name,
-                    std::string_view source);
+// Appends a picture lump: width, height, then the width x height `pixels`.
+void AppendPicture(const uint8_t* pixels, int width, int height, std::vector<uint8_t>* out);
 
-}  // namespace picsnap
+}  // namespace formats
