@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstring>
+#include <deque>
 #include <unordered_map>
 #include <utility>
 
@@ -91,7 +92,7 @@ class Planner {
     }
   }
 
-  const std::vector<AddStep>& steps() const { return steps_; }
+  const std::deque<AddStep>& steps() const { return steps_; }
   int64_t reach() const { return reach_; }
   int64_t files() const { return files_; }
 
@@ -110,7 +111,9 @@ class Planner {
 
   const RunState& st_;
   const bool rle_;
-  std::vector<AddStep> steps_;
+  // Never moved as it grows: ten thousand files would otherwise touch
+  // their steps' memory about twice.
+  std::deque<AddStep> steps_;
   // Names stored by this run, with the file each came from: a second file
   // of the same stored name would silently replace the first.
   std::unordered_map<std::string, std::string> planned_;

@@ -18,6 +18,11 @@ namespace {
 // out of the same batch, so a batch keeps room for its bytes twice.
 constexpr int kRawCopies = 2;
 
+// A batch goes to the writer once its file bytes reach this, before the next
+// file: small files then touch a few pages of each batch again and again
+// rather than all of them once, and the writer starts on them sooner.
+constexpr size_t kHandOver = size_t{256} << 10;
+
 }  // namespace
 
 AddPipeline::AddPipeline(std::vector<PipelineFile> files, bool rle, size_t chunk)
@@ -144,6 +149,7 @@ bool AddPipeline::ReadFile(size_t index) {
   };
 
   if (f.size <= 0) return fail(Piece::kReadFailed);
+  if (filling_ != nullptr && filling_->raw_used >= kHandOver) Publish();
   const size_t first_want = want_at(0);
   // With RLE the file's first piece, its encoding and the encoder's finish
   // share one batch, so the piece is still there should encoding not pay.
