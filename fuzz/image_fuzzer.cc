@@ -18,8 +18,8 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   constexpr int kMaxSide = 1024;
-  uint8_t palette[768] = {};
-  snapback::ColourMap map(palette, 240);
+  static const uint8_t palette[768] = {};
+  static snapback::ColourMap map(palette, 240);
   snapback::MappedImage image;
   std::string error;
   if (snapback::DecodeImage(data, size, kMaxSide, map, size % 2 == 0, &image, &error)) {
