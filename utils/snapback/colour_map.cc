@@ -26,6 +26,9 @@ __m128i Least(__m128i a, __m128i b) {
 }
 #endif
 
+// Colours looked up at a time: those in waiting stay in the fastest cache.
+constexpr size_t kPiece = 4096;
+
 constexpr int kCellSide = 8;
 constexpr size_t kCells = 256 / kCellSide;
 
@@ -71,21 +74,27 @@ uint8_t ColourMap::Miss(uint32_t key) {
 }
 
 void ColourMap::NearestMany(const uint32_t* rgb, size_t n, uint8_t* out) {
-  misses_.resize(n);
-  size_t missed = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const uint32_t key = kCacheValid | rgb[i];
-    const CacheEntry& entry = cache_[Slot(key)];
-    out[i] = entry.answer;
-    misses_[missed] = static_cast<uint32_t>(i);
-    missed += entry.key != key;
-  }
-  // A colour missed twice is searched once: the first search leaves its
-  // answer behind.
-  for (size_t m = 0; m < missed; ++m) {
-    const uint32_t i = misses_[m];
-    out[i] = Nearest(static_cast<int>(rgb[i] >> 16), static_cast<int>(rgb[i] >> 8 & 0xFF),
-                     static_cast<int>(rgb[i] & 0xFF));
+  // In pieces, so that the positions in waiting take a few kilobytes
+  // however many colours are asked for (a texture's first mip level asks
+  // for a quarter of its pixels at once).
+  misses_.resize(std::min(n, kPiece));
+  for (size_t at = 0; at < n; at += kPiece) {
+    const size_t count = std::min(kPiece, n - at);
+    size_t missed = 0;
+    for (size_t i = at; i < at + count; ++i) {
+      const uint32_t key = kCacheValid | rgb[i];
+      const CacheEntry& entry = cache_[Slot(key)];
+      out[i] = entry.answer;
+      misses_[missed] = static_cast<uint32_t>(i);
+      missed += entry.key != key;
+    }
+    // A colour missed twice is searched once: the first search leaves its
+    // answer behind.
+    for (size_t m = 0; m < missed; ++m) {
+      const uint32_t i = misses_[m];
+      out[i] = Nearest(static_cast<int>(rgb[i] >> 16), static_cast<int>(rgb[i] >> 8 & 0xFF),
+                       static_cast<int>(rgb[i] & 0xFF));
+    }
   }
 }
 
@@ -179,8 +188,6 @@ uint8_t ColourMap::Search(int r, int g, int b) {
 }
 
 void MapPixels(ColourMap& map, const uint8_t* pixels, size_t n, int channels, uint8_t* out) {
-  // In pieces, so the colours in waiting stay in the fastest cache.
-  constexpr size_t kPiece = 4096;
   const auto step = static_cast<size_t>(channels);
   uint32_t colours[kPiece];
   for (size_t at = 0; at < n; at += kPiece) {

@@ -107,7 +107,7 @@ Prepared Prepare(const std::string& path, const Limits& limits, Layout layout, b
           "a texture's sides must be multiples of 8, not " + Size(image.width, image.height);
       return done;
     }
-    const std::vector<uint8_t> indices = std::move(image.indices);
+    std::vector<uint8_t> indices = std::move(image.indices);
     done.width = image.width;
     done.height = image.height;
     // The whole output taken at once: grown as it is filled, it would be
@@ -135,8 +135,12 @@ Prepared Prepare(const std::string& path, const Limits& limits, Layout layout, b
       done.skip = "too large for a texture's 32-bit level offsets";
       return done;
     }
+    const size_t full = done.bytes.size();
     done.bytes.insert(done.bytes.end(), indices.begin(), indices.end());
-    AppendMipLevels(indices.data(), done.width, done.height, map, &done.bytes);
+    indices = std::vector<uint8_t>();
+    // The levels are made from the full-size image where it now stands: the
+    // room reserved above keeps it in place as they are appended.
+    AppendMipLevels(done.bytes.data() + full, done.width, done.height, map, &done.bytes);
   } catch (const std::bad_alloc&) {
     done.skip = "not enough memory for the image";
     done.bytes = {};
