@@ -229,8 +229,6 @@ bool PngReader::ReadSpans(const std::function<void(const PngSpan&)>& take, std::
     }
     take(span);
   } while (rc == 0);
-  // The chunks behind the image, up to its end, checked as the rest.
-  if ((rc = spng_decode_chunks(c)) != 0) return Fail(error, "PNG image data", rc);
   return true;
 }
 
