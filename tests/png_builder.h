@@ -43,13 +43,14 @@ inline void Chunk(Bytes* png, const char* type, const Bytes& data) {
   Be32(png, Crc(png->data() + start, png->size() - start));
 }
 
-inline Bytes Header(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour) {
+inline Bytes Header(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour,
+                    bool interlaced = false) {
   static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
   Bytes png(std::begin(kSignature), std::end(kSignature));
   Bytes ihdr;
   Be32(&ihdr, w);
   Be32(&ihdr, h);
-  ihdr.insert(ihdr.end(), {depth, colour, 0, 0, 0});
+  ihdr.insert(ihdr.end(), {depth, colour, 0, 0, static_cast<uint8_t>(interlaced)});
   Chunk(&png, "IHDR", ihdr);
   return png;
 }
@@ -57,8 +58,8 @@ inline Bytes Header(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour) {
 // A PNG of w x h of the given bit depth and colour type whose IDAT holds
 // `rows` (each with its filter byte) as they are.
 inline Bytes StoredPng(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, const Bytes& rows,
-                       const Bytes& plte = {}, const Bytes& trns = {}) {
-  Bytes png = Header(w, h, depth, colour);
+                       const Bytes& plte = {}, const Bytes& trns = {}, bool interlaced = false) {
+  Bytes png = Header(w, h, depth, colour, interlaced);
   if (!plte.empty()) Chunk(&png, "PLTE", plte);
   if (!trns.empty()) Chunk(&png, "tRNS", trns);
   Bytes z = {0x78, 0x01};
@@ -82,7 +83,28 @@ inline Bytes StoredPng(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour, co
   return png;
 }
 
-// The same for an image of 8-bit or 16-bit samples too large to hold twice:
+// The scan lines of an image of whole bytes a pixel (`pixels`: w x h of
+// `bytes` each), each with filter byte 0: in order, or in Adam7's seven
+// passes.
+inline Bytes ScanLines(const Bytes& pixels, uint32_t w, uint32_t h, size_t bytes, bool interlaced) {
+  static constexpr uint32_t kX0[7] = {0, 4, 0, 2, 0, 1, 0}, kDx[7] = {8, 8, 4, 4, 2, 2, 1};
+  static constexpr uint32_t kY0[7] = {0, 0, 4, 0, 2, 0, 1}, kDy[7] = {8, 8, 8, 4, 4, 2, 2};
+  Bytes out;
+  for (int pass = interlaced ? 0 : 6; pass < 7; ++pass) {
+    const uint32_t y0 = interlaced ? kY0[pass] : 0, dy = interlaced ? kDy[pass] : 1;
+    if (kX0[pass] >= w) continue;
+    for (uint32_t y = y0; y < h; y += dy) {
+      out.push_back(0);
+      for (uint32_t x = kX0[pass]; x < w; x += kDx[pass]) {
+        const auto at = static_cast<long>((size_t{y} * w + x) * bytes);
+        out.insert(out.end(), pixels.begin() + at, pixels.begin() + at + static_cast<long>(bytes));
+      }
+    }
+  }
+  return out;
+}
+
+// A PNG as StoredPng makes it, of 8-bit or 16-bit samples too large to hold:
 // `row(y)` gives row y without its filter byte, and the file goes out
 // through `sink` a row at a time, each row a stored block of its own.
 inline void StreamStoredPng(uint32_t w, uint32_t h, uint8_t depth, uint8_t colour,

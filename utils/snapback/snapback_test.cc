@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "png_builder.h"
 #include "snapback/colour_map.h"
+#include "snapback/image_file.h"
 #include "snapback/mip_levels.h"
 #include "snapback/options.h"
 #include "snapback/ordered_work.h"
@@ -166,6 +168,51 @@ TEST(ColourMap, DitherSpreadsTheError) {
   std::vector<uint8_t> own(768, 128), indexed(64, 3);
   EXPECT_FALSE(MapIndexed(indexed.data(), 16, 4, own, std::vector<uint8_t>(256, 255), map, true));
   EXPECT_EQ(indexed, dithered);
+}
+
+// A PNG's indices do not depend on how the file stores its pixels: 8-bit
+// RGB or 16-bit RGBA, in order or interlaced (large enough for a dithered
+// interlaced image to be read in two bands), nearest colour or dithered.
+TEST(ImageFile, PngIndicesDoNotDependOnTheStorage) {
+  constexpr uint32_t kW = 1280, kH = 1280;
+  constexpr size_t kPixels = size_t{kW} * kH;
+  std::vector<uint8_t> rgb(3 * kPixels), rgba16;
+  uint32_t seed = 9;
+  for (size_t i = 0; i < kPixels; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    const uint8_t c[3] = {static_cast<uint8_t>(i % kW / 5), static_cast<uint8_t>(i / kW / 5),
+                          static_cast<uint8_t>(seed >> 26 << 4)};
+    std::copy(c, c + 3, &rgb[3 * i]);
+    rgba16.insert(rgba16.end(), {c[0], c[0], c[1], c[1], c[2], c[2], 255, 255});
+  }
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+  for (const bool interlaced : {false, true}) {
+    for (const bool sixteen : {false, true}) {
+      const auto rows =
+          pngtest::ScanLines(sixteen ? rgba16 : rgb, kW, kH, sixteen ? 8 : 3, interlaced);
+      files.emplace_back(
+          std::string(sixteen ? "16-bit RGBA" : "RGB") + (interlaced ? " interlaced" : ""),
+          pngtest::StoredPng(kW, kH, sixteen ? 16 : 8, sixteen ? 6 : 2, rows, {}, {}, interlaced));
+    }
+  }
+  const std::vector<uint8_t> tool = RandomPalette(8);
+  ColourMap map(tool.data(), 240);
+  for (const bool dither : {false, true}) {
+    std::vector<uint8_t> want(kPixels);
+    if (dither) {
+      Ditherer ditherer(map, kW);
+      for (size_t y = 0; y < kH; ++y) ditherer.Row(&rgb[3 * kW * y], 3, &want[kW * y]);
+    } else {
+      MapPixels(map, rgb.data(), kPixels, 3, want.data());
+    }
+    for (const auto& [what, png] : files) {
+      MappedImage image;
+      std::string error;
+      ASSERT_TRUE(DecodeImage(png.data(), png.size(), 65535, map, dither, &image, &error))
+          << what << ": " << error;
+      EXPECT_TRUE(image.indices == want) << what << (dither ? ", dithered" : "");
+    }
+  }
 }
 
 TEST(MipLevels, MeansOfBlocksRoundedHalfUp) {
