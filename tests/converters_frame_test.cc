@@ -2,9 +2,11 @@
 // closing screen, exit status, files that are not regular files, and the
 // console: its write errors and how often progress is written.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#endif
 
 #include <cctype>
 #include <cstring>
@@ -52,7 +54,7 @@ std::vector<Tool> Tools() {
   };
 }
 
-std::string Lower(std::string s) {
+[[maybe_unused]] std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
@@ -153,6 +155,7 @@ TEST(ConverterFrame, MissingArgumentComesBeforeThePalette) {
 // disk behind it, a pipe nobody reads) never reaches a
 // file: the run converts everything as usual, then reports the failure on
 // standard error and ends with 1.
+#ifndef _WIN32
 TEST(ConverterFrame, ConsoleWriteErrorsEndWithStatus1AndTheFilesIntact) {
   const bool have_full = access("/dev/full", W_OK) == 0;
   struct Console {
@@ -206,9 +209,15 @@ TEST(ConverterFrame, ConsoleWriteErrorsEndWithStatus1AndTheFilesIntact) {
   }
   close(broken[1]);
 }
+#else
+TEST(ConverterFrame, ConsoleWriteErrorsEndWithStatus1AndTheFilesIntact) {
+  E2E_WINDOWS_LACKS("closed or full standard output and SIGPIPE");
+}
+#endif
 
 // The console fails at its first write, long before the last image: the run
 // still converts that image, and reports the failure once.
+#ifndef _WIN32
 TEST(ConverterFrame, ConsoleThatFailsEarlyStillGetsEveryFileDone) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full on this machine";
   e2e::ScratchDir dir;
@@ -228,9 +237,15 @@ TEST(ConverterFrame, ConsoleThatFailsEarlyStillGetsEveryFileDone) {
   EXPECT_EQ(r.err, std::string("mipsnap: write error: ") + std::strerror(ENOSPC) + "\n");
   ExpectPcx(dir / "textures/last.pcx", kImage, palette);
 }
+#else
+TEST(ConverterFrame, ConsoleThatFailsEarlyStillGetsEveryFileDone) {
+  E2E_WINDOWS_LACKS("closed or full standard output");
+}
+#endif
 
 // Inputs that are FIFOs are refused like files that cannot be opened, at
 // once: nothing waits for a writer that never comes. texsnap never lists one.
+#ifndef _WIN32
 TEST(ConverterFrame, FifosAreRefusedWithoutWaiting) {
   struct Case {
     size_t tool;       // index into Tools()
@@ -264,9 +279,13 @@ TEST(ConverterFrame, FifosAreRefusedWithoutWaiting) {
     EXPECT_EQ(r.exit_code, c.exit_code);
   }
 }
+#else
+TEST(ConverterFrame, FifosAreRefusedWithoutWaiting) { E2E_WINDOWS_LACKS("FIFOs"); }
+#endif
 
 // A PCX name taken by a FIFO or a device is a PCX file that cannot be
 // created: reported, skipped (status 2), never waited on or written to.
+#ifndef _WIN32
 TEST(ConverterFrame, PcxNameThatIsAFifoOrADeviceIsNotCreated) {
   const struct {
     const char* what;
@@ -289,6 +308,11 @@ TEST(ConverterFrame, PcxNameThatIsAFifoOrADeviceIsNotCreated) {
     }
   }
 }
+#else
+TEST(ConverterFrame, PcxNameThatIsAFifoOrADeviceIsNotCreated) {
+  E2E_WINDOWS_LACKS("FIFOs and device files");
+}
+#endif
 
 // The kit's rule: 0 when everything asked was done, 2 when the run finished
 // but skipped something it was asked to handle (each skip with its message).
@@ -351,6 +375,7 @@ TEST(ConverterFrame, ExitStatusOfAFinishedRun) {
 // a second, where flushing each line would cost a thousand. The console is a
 // SOCK_SEQPACKET socket, where every write arrives as one record, so the
 // writes can be counted.
+#ifndef _WIN32
 TEST(ConverterFrame, AThousandProgressLinesCostAHandfulOfWrites) {
   constexpr int kCount = 1000;
   struct Case {
@@ -417,6 +442,11 @@ TEST(ConverterFrame, AThousandProgressLinesCostAHandfulOfWrites) {
         << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() << " ms";
   }
 }
+#else
+TEST(ConverterFrame, AThousandProgressLinesCostAHandfulOfWrites) {
+  E2E_WINDOWS_LACKS("SOCK_SEQPACKET sockets");
+}
+#endif
 
 }  // namespace
 }  // namespace convtest

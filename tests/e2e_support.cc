@@ -46,6 +46,13 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
+bool MakeSymlink(const std::string& target, const std::string& link) {
+  std::error_code ec;
+  fs::create_symlink(target, link, ec);
+  EXPECT_FALSE(ec) << "cannot link " << link << " to " << target << ": " << ec.message();
+  return !ec;
+}
+
 bool Exists(const std::string& path) {
   std::error_code ec;
   return fs::exists(fs::symlink_status(path, ec));

@@ -2,6 +2,7 @@
 // running a tool binary with captured output.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -10,6 +11,29 @@
 #include <vector>
 
 namespace e2e {
+
+// Windows lacks, for ordinary programs, part of what the tests make or use:
+// FIFOs, POSIX symbolic links and file modes, signals, fork, POSIX
+// terminals, resource limits, the POSIX peers. A test that needs one is
+// built on POSIX systems only and, on Windows, listed and skipped:
+//   #ifndef _WIN32
+//   TEST(Suite, Name) { ... }
+//   #else
+//   TEST(Suite, Name) { E2E_WINDOWS_LACKS("FIFOs"); }
+//   #endif
+// and a test whose code builds everywhere skips where it cannot run:
+//   if (e2e::kWindows) E2E_WINDOWS_LACKS("case-sensitive file names");
+#define E2E_WINDOWS_LACKS(needs) GTEST_SKIP() << "Windows lacks " << (needs)
+#ifdef _WIN32
+inline constexpr bool kWindows = true;
+#else
+inline constexpr bool kWindows = false;
+#endif
+
+// A symbolic link at `link` to `target` (relative to the link's folder).
+bool MakeSymlink(const std::string& target, const std::string& link);
+// A FIFO at `path`; Windows has none, and a test that asks there fails.
+bool MakeFifo(const std::string& path);
 
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes away.

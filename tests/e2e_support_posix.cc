@@ -26,6 +26,12 @@ ScratchDir::ScratchDir() {
   path_ = tmpl;
 }
 
+bool MakeFifo(const std::string& path) {
+  const bool made = mkfifo(path.c_str(), 0644) == 0;
+  EXPECT_TRUE(made) << "cannot make the FIFO " << path;
+  return made;
+}
+
 pid_t Spawn(const std::string& binary, const std::vector<std::string>& args, const std::string& cwd,
             int out_fd, int err_fd, const std::function<void()>& prepare) {
   std::vector<std::string> store = {binary};

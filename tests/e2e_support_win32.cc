@@ -95,6 +95,11 @@ ScratchDir::ScratchDir() {
   ADD_FAILURE() << "no scratch folder could be made";
 }
 
+bool MakeFifo(const std::string& path) {
+  ADD_FAILURE() << "Windows has no FIFOs: " << path;
+  return false;
+}
+
 RunResult Run(const std::string& binary, const std::vector<std::string>& args,
               const std::string& cwd, const std::function<void()>& prepare) {
   RunResult result;

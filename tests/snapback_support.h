@@ -31,8 +31,9 @@ inline uint8_t Nearest(const Bytes& palette, unsigned r, unsigned g, unsigned b)
   int best = 0;
   long best_d = -1;
   for (int i = 0; i < 256; ++i) {
-    const long dr = long{r} - palette[3 * i], dg = long{g} - palette[3 * i + 1],
-               db = long{b} - palette[3 * i + 2];
+    const long dr = static_cast<long>(r) - palette[3 * i],
+               dg = static_cast<long>(g) - palette[3 * i + 1],
+               db = static_cast<long>(b) - palette[3 * i + 2];
     const long d = dr * dr + dg * dg + db * db;
     if (best_d < 0 || d < best_d) best = i, best_d = d;
   }

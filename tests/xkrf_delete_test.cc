@@ -1,6 +1,8 @@
 // Deleting and the compaction that follows it.
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include "xkrf_archive.h"
 #include "xkrf_run.h"
@@ -160,6 +162,8 @@ TEST(XkrfDelete, RewriteGoesThroughTheArchivesDirectory) {
 // waited on: the compaction removes the name and makes a fresh file. The
 // compacted archive keeps the old one's permission bits and owner, and an
 // archive reached through a symbolic link is replaced where the link leads.
+// (Windows has no FIFOs, nor links and file modes for ordinary programs:
+// there, a second name and a leftover.)
 TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
   enum Plant {
     kNothing,
@@ -188,6 +192,9 @@ TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
   const std::vector<Crafted> entries = {MakeEntry("a.bin"), MakeEntry("b.bin")};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    const bool posix_only =
+        c.archive_is_link || c.plant == kLinkOut || c.plant == kLinkNowhere || c.plant == kFifo;
+    if (e2e::kWindows && posix_only) continue;
     ScratchDir dir;
     const std::string work = dir / "work";
     const std::string store = c.archive_is_link ? dir / "store" : work;
@@ -198,31 +205,33 @@ TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
     e2e::WriteFile(real, BuildArchive(entries));
     e2e::MakeDirs(work);
     if (c.archive_is_link) {
-      ASSERT_EQ(symlink("../store/data.krf", (work + "/data.krf").c_str()), 0);
+      ASSERT_TRUE(e2e::MakeSymlink("../store/data.krf", work + "/data.krf"));
     }
+#ifndef _WIN32
     ASSERT_EQ(chmod(real.c_str(), 0640), 0);
     // Root can give the archive away; the compacted one must stay with its owner.
     const bool as_root = geteuid() == 0;
     if (as_root) {
       ASSERT_EQ(chown(real.c_str(), 4321, 8765), 0);
     }
+#endif
     switch (c.plant) {
       case kNothing:
         break;
       case kLinkOut:
-        ASSERT_EQ(symlink((dir / "victim").c_str(), temp.c_str()), 0);
+        ASSERT_TRUE(e2e::MakeSymlink(dir / "victim", temp));
         break;
       case kLinkNowhere:
-        ASSERT_EQ(symlink((dir / "made").c_str(), temp.c_str()), 0);
+        ASSERT_TRUE(e2e::MakeSymlink(dir / "made", temp));
         break;
       case kHardLinkToArchive:
-        ASSERT_EQ(link(real.c_str(), temp.c_str()), 0);
+        std::filesystem::create_hard_link(real, temp);
         break;
       case kHardLinkOut:
-        ASSERT_EQ(link((dir / "victim").c_str(), temp.c_str()), 0);
+        std::filesystem::create_hard_link(dir / "victim", temp);
         break;
       case kFifo:
-        ASSERT_EQ(mkfifo(temp.c_str(), 0644), 0);
+        ASSERT_TRUE(e2e::MakeFifo(temp));
         break;
       case kLeftover:
         e2e::WriteFile(temp, std::string(100, 'x'));
@@ -236,6 +245,7 @@ TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
     EXPECT_FALSE(e2e::Exists(temp));
     ASSERT_TRUE(IsFinishedArchive(real));
     EXPECT_EQ(LoadArchive(real).Names(), std::vector<std::string>{"b.bin"});
+#ifndef _WIN32
     struct stat st {};
     ASSERT_EQ(lstat(real.c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
@@ -248,6 +258,7 @@ TEST(XkrfDelete, CompactionTrustsNothingAtTheTemporaryName) {
       ASSERT_EQ(lstat((work + "/data.krf").c_str(), &st), 0);
       EXPECT_TRUE(S_ISLNK(st.st_mode));
     }
+#endif
   }
 }
 

@@ -1,5 +1,6 @@
 // Extracting: directories created on the way, decoding, names that must not
 // be written, and damaged entries.
+#ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -7,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdlib>
@@ -28,7 +30,7 @@ std::string CreatedPath(const std::string& path) { return "created path " + path
 std::vector<std::string> Tree(const std::string& root) {
   std::vector<std::string> out;
   for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
-    out.push_back(std::filesystem::relative(e.path(), root).string());
+    out.push_back(std::filesystem::relative(e.path(), root).generic_string());
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -73,7 +75,7 @@ TEST(XkrfExtract, ExistingDirectoryIsReachedWhateverItsCase) {
                    Summary("ext, ", "data.krf", "pics\\*.pcx", "pics\\") + Contains(1) +
                        Extracting("pics\\logo.pcx") + Finish(1));
   EXPECT_EQ(e2e::ReadFile(dir / "Pics/logo.pcx"), Bytes(9, 'l'));
-  EXPECT_FALSE(e2e::Exists(dir / "pics"));
+  EXPECT_EQ(DirNames(dir.path()), (std::vector<std::string>{"Pics", "data.krf"}));
 }
 
 // Selection does not look at the live bit, and only the RLE bit decides
@@ -208,9 +210,11 @@ TEST(XkrfExtract, NothingIsWrittenOutsideTheWorkingDirectory) {
   ScratchDir dir;
   e2e::MakeDirs(dir / "w");
   e2e::MakeDirs(dir / "outside");
-  ASSERT_EQ(symlink("../outside", (dir / "w/lnk").c_str()), 0);
-  const std::vector<std::string> unsafe = {"..\\evil1.txt", "a\\..\\..\\evil2.txt", "a\\..\\b.txt",
-                                           "lnk\\evil3.txt", "c:"};
+  std::vector<std::string> unsafe = {"..\\evil1.txt", "a\\..\\..\\evil2.txt", "a\\..\\b.txt", "c:"};
+  if (!e2e::kWindows) {  // where ordinary programs make no links
+    ASSERT_TRUE(e2e::MakeSymlink("../outside", dir / "w/lnk"));
+    unsafe.push_back("lnk\\evil3.txt");
+  }
   std::vector<Crafted> entries;
   std::string skipping;
   for (const std::string& name : unsafe) {
@@ -222,7 +226,8 @@ TEST(XkrfExtract, NothingIsWrittenOutsideTheWorkingDirectory) {
   const std::vector<std::string> before = Tree(dir.path());
 
   ExpectTranscript(Xkrf({"data", "*.*", "-subs", "-ext"}, dir / "w"), 2,
-                   Summary("subs, ext, ", "data.krf", "*.*") + Contains(6) + skipping +
+                   Summary("subs, ext, ", "data.krf", "*.*") +
+                       Contains(static_cast<int>(entries.size())) + skipping +
                        Extracting("safe.txt") + Finish(1));
   std::vector<std::string> expected = before;
   expected.push_back("w/safe.txt");
@@ -281,6 +286,7 @@ TEST(XkrfExtract, NameWithoutTerminatingZeroIsSkipped) {
   EXPECT_EQ(Tree(dir.path()), expected);
 }
 
+#ifndef _WIN32
 // A run with its own deadline (SIGALRM ends it), so that a run that hangs
 // fails its test at once instead of stalling the suite.
 struct BoundedRun {
@@ -295,12 +301,14 @@ BoundedRun XkrfWithin(const std::vector<std::string>& args, const std::string& c
   run.timed_out = run.result.exit_code == 128 + SIGALRM;
   return run;
 }
+#endif
 
 // A FIFO where a file is to be written used to block the run forever (the
 // open waited for a reader). Whatever stands there and is not a regular file
 // or a folder is replaced like a link, never opened; a regular file is
 // emptied and written in place, as before (a hard link to it sees the new
 // content).
+#ifndef _WIN32
 TEST(XkrfExtract, SpecialFilesInTheWayAreReplacedWithoutBlocking) {
   const struct {
     std::string what;
@@ -366,6 +374,11 @@ TEST(XkrfExtract, SpecialFilesInTheWayAreReplacedWithoutBlocking) {
     }
   }
 }
+#else
+TEST(XkrfExtract, SpecialFilesInTheWayAreReplacedWithoutBlocking) {
+  E2E_WINDOWS_LACKS("FIFOs, sockets and device files");
+}
+#endif
 
 // Whether strace runs and traces here (it needs ptrace, which some
 // containers forbid).
@@ -403,6 +416,7 @@ int DirectoryReads(const std::vector<std::string>& args, const std::string& cwd,
 // (strace counts them), where a scan per entry or per switch of folder
 // would cost hundreds.
 TEST(XkrfExtract, EntriesAlternatingBetweenFoldersReadEachFolderOnce) {
+  if (e2e::kWindows) E2E_WINDOWS_LACKS("strace");
   constexpr int kPerFolder = 200;
   std::vector<Crafted> grouped, alternating;
   for (const char* folder : {"a", "b"}) {

@@ -2,6 +2,7 @@
 // only where someone watches, and the terminal gets its mode back whatever
 // signal ends or stops the wait. Every wait of these tests has a deadline; a
 // child still running at one is killed and the test fails.
+#ifndef _WIN32
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -337,3 +338,22 @@ TEST(XkrfTerminal, NoKeyWaitWhenOutputIsNotATerminal) {
 
 }  // namespace
 }  // namespace xkrf_test
+#else
+#include "e2e_support.h"
+
+namespace xkrf_test {
+namespace {
+
+TEST(XkrfTerminal, SignalDuringKeyWaitRestoresTheTerminal) {
+  E2E_WINDOWS_LACKS("POSIX terminals and signals");
+}
+TEST(XkrfTerminal, StopDuringKeyWaitRestoresTheTerminalUntilContinued) {
+  E2E_WINDOWS_LACKS("POSIX terminals and signals");
+}
+TEST(XkrfTerminal, NoKeyWaitWhenOutputIsNotATerminal) {
+  E2E_WINDOWS_LACKS("POSIX terminals and signals");
+}
+
+}  // namespace
+}  // namespace xkrf_test
+#endif

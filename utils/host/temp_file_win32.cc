@@ -13,6 +13,25 @@ std::string Join(const std::string& dir, const std::string& name) {
   return (last == '/' || last == '\\') ? dir + name : dir + "/" + name;
 }
 
+// Windows keeps a deleted name in place until every handle to its file is
+// closed, and a second name of the archive, which this run holds open, would
+// keep the name taken for the whole run. Moved aside first, the name is
+// free at once; the aside name goes with the last handle.
+bool DeleteNameNow(const std::wstring& path) {
+  static LONG counter = 0;
+  const std::wstring aside = path + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(::InterlockedIncrement(&counter)) + L".gone";
+  if (!::MoveFileExW(path.c_str(), aside.c_str(), 0)) return ::DeleteFileW(path.c_str());
+  if (!::DeleteFileW(aside.c_str())) {
+    // Not removable after all: the name goes back where it was.
+    const DWORD error = ::GetLastError();
+    ::MoveFileExW(aside.c_str(), path.c_str(), 0);
+    ::SetLastError(error);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 TempFile::~TempFile() {
@@ -81,7 +100,7 @@ bool TempFile::TryCreate(const File& like, bool* retry) {
   // A leftover or a link: the name goes, never what a link leads to.
   const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
                            ? ::RemoveDirectoryW(wide.c_str())
-                           : ::DeleteFileW(wide.c_str());
+                           : DeleteNameNow(wide);
   if (!removed && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
     win32::SetErrnoFromLastError();
     return false;
