@@ -111,7 +111,7 @@ inline Bytes Wad(const std::vector<Lump>& lumps, const std::string& magic = "WAD
 }
 
 inline std::string Banner(const std::string& tool) {
-  return tool + " Converter Utility (Linux edition 1.0)\n\n";
+  return tool + " Converter Utility " + e2e::kEditionNotice + "\n\n";
 }
 
 inline std::string Fatal(const std::string& tool, const std::string& message) {

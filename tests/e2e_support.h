@@ -30,6 +30,10 @@ inline constexpr bool kWindows = true;
 inline constexpr bool kWindows = false;
 #endif
 
+// Every banner ends naming the system the tools were built for.
+inline const std::string kEditionNotice =
+    kWindows ? "(Windows edition 1.0)" : "(Linux edition 1.0)";
+
 // A symbolic link at `link` to `target` (relative to the link's folder).
 bool MakeSymlink(const std::string& target, const std::string& link);
 // A FIFO at `path`; Windows has none, and a test that asks there fails.

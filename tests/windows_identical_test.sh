@@ -3,7 +3,8 @@
 # kit's sample data converted to PCX and PNG, edited images put back into a
 # WAD2, everything packed, listed, tested and extracted, once by each build.
 # Every file written must be identical, and so must everything printed, CR
-# LF line ends aside (which every Windows line must have).
+# LF line ends aside (which every Windows line must have) and the banners'
+# edition, which names the system.
 #   windows_identical_test.sh LINUX_BUILD WINDOWS_BUILD WINE
 # Status 77 when there is no Linux build to compare with.
 set -euo pipefail
@@ -60,7 +61,12 @@ if grep -qa -e $'[^\r]$' -e '^$' "$work/windows.log"; then
   grep -an -e $'[^\r]$' -e '^$' "$work/windows.log" | head -5
   status=1
 fi
-if ! diff <(tr -d '\r' <"$work/windows.log") "$work/linux.log"; then
+if ! grep -q "(Windows edition 1.0)" "$work/windows.log"; then
+  echo "the Windows tools' banners do not name Windows"
+  status=1
+fi
+if ! diff <(tr -d '\r' <"$work/windows.log" | sed 's/(Windows edition /(Linux edition /') \
+  "$work/linux.log"; then
   echo "the Windows tools printed other text than the Linux ones"
   status=1
 fi

@@ -17,8 +17,8 @@
 
 namespace xkrf_test {
 
-inline constexpr char kBanner[] =
-    "XKRF the ultimate KelResourceFile managing Utility (Linux edition 1.0)\n\n";
+inline const std::string kBanner =
+    "XKRF the ultimate KelResourceFile managing Utility " + e2e::kEditionNotice + "\n\n";
 inline constexpr char kChecking[] = "Checking commandline arguments: ";
 inline constexpr char kClosing[] =
     "\nThank's for using XKRF !\n"

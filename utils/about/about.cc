@@ -20,6 +20,10 @@ std::string ClosingScreen(std::string_view shown_name) {
          "Write to krftools@example.org with bugs and wishes.\n";
 }
 
+std::string EditionNotice(std::string_view system) {
+  return "(" + std::string(system) + " edition 1.0)";
+}
+
 std::string VersionText(std::string_view tool) {
   return std::string(tool) + " (KRF tools) " + KRF_VERSION + "\n" + kLicenceLine;
 }

@@ -18,6 +18,10 @@ std::string ClosingScreen(std::string_view shown_name);
 // A read or write that failed or came up short.
 inline constexpr char kReadWriteError[] = "Fatal Read/Write error !\n";
 
+// The notice that ends every tool's banner line, naming the system the
+// tool was built for: "(Linux edition 1.0)".
+std::string EditionNotice(std::string_view system);
+
 // What --version prints: "TOOL (KRF tools) VERSION" and the licence line.
 std::string VersionText(std::string_view tool);
 

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -24,6 +25,10 @@ namespace host {
 void GuardStandardDescriptors();
 
 inline constexpr int kStandardOutput = 1;
+
+// The name of the system the tools were built for, as their banners show it
+// ("Linux", "Windows").
+std::string_view SystemName();
 
 // The command line as UTF-8 strings: argv as given on POSIX systems; on
 // Windows read as UTF-16 from the system (the runtime's argv would be in the

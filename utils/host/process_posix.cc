@@ -9,6 +9,8 @@
 
 namespace host {
 
+std::string_view SystemName() { return "Linux"; }
+
 void GuardStandardDescriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
     if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;

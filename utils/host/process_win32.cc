@@ -18,6 +18,8 @@ namespace host {
 
 // The runtime keeps descriptors 0 to 2 for the standard streams, whether
 // they are open or not, so no file opened later can become the console.
+std::string_view SystemName() { return "Windows"; }
+
 void GuardStandardDescriptors() {}
 
 std::vector<std::string> CommandLineUtf8(int argc, char** argv) {

@@ -44,7 +44,9 @@ void Frame::Skip(std::string_view message) {
   ++skipped_;
 }
 
-void Frame::PrintBanner() { out_ << settings_.banner << ' ' << kEditionNotice << "\n\n"; }
+void Frame::PrintBanner() {
+  out_ << settings_.banner << ' ' << about::EditionNotice(host::SystemName()) << "\n\n";
+}
 
 void Frame::CheckArgument(int argc) {
   if (!settings_.no_argument.empty() && argc < 2) error(settings_.no_argument);

@@ -24,7 +24,6 @@
 
 namespace pcxframe {
 
-inline constexpr std::string_view kEditionNotice = "(Linux edition 1.0)";
 inline constexpr std::string_view kPaletteFileName = "palette.lmp";
 inline constexpr std::string_view kPaletteMissing = "Could not open 'palette.lmp' !";
 inline constexpr std::string_view kReadWriteError = about::kReadWriteError;

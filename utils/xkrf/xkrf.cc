@@ -1,9 +1,11 @@
 #include "xkrf/xkrf.h"
 
 #include <new>
+#include <string>
 
 #include "about/about.h"
 #include "host/console.h"
+#include "host/process.h"
 #include "xkrf/actions.h"
 #include "xkrf/add.h"
 #include "xkrf/archive.h"
@@ -13,8 +15,7 @@ namespace xkrf {
 
 namespace {
 
-constexpr char kBanner[] =
-    "XKRF the ultimate KelResourceFile managing Utility (Linux edition 1.0)\n\n";
+constexpr char kBanner[] = "XKRF the ultimate KelResourceFile managing Utility ";
 
 constexpr char kHelp[] =
     "Usage: xkrf KRF-file [file-mask] [-subs] [-add | -del | -ext | -list | -test] [-rle | -none]\n"
@@ -76,7 +77,7 @@ int RunXkrf(int argc, const char* const* argv, std::FILE* out) {
     std::fputs(answer->c_str(), out);
     return kExitOk;
   }
-  std::fputs(kBanner, out);
+  std::fputs((kBanner + about::EditionNotice(host::SystemName()) + "\n\n").c_str(), out);
   std::fputs("Checking commandline arguments: ", out);
   RunState st;
   st.out = out;
