@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 #include <psapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <thread>
@@ -146,10 +147,24 @@ RunResult Run(const std::string& binary, const std::vector<std::string>& args,
     return result;
   }
   // A tool that hangs fails its test instead of stopping the suite, with
-  // the status a POSIX run gets from its alarm.
-  std::thread deadline([&process] {
-    if (::WaitForSingleObject(process.hProcess, kRunDeadlineSeconds * 1000) == WAIT_TIMEOUT) {
-      ::TerminateProcess(process.hProcess, 128 + 14);
+  // the status a POSIX run gets from its alarm. The peak memory is read
+  // while the run lasts too: once it has ended, the figure may be gone
+  // (under Wine), and it never shrinks meanwhile.
+  SIZE_T peak = 0;
+  const auto read_peak = [&process, &peak] {
+    PROCESS_MEMORY_COUNTERS memory{};
+    if (::K32GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory)) {
+      peak = std::max(peak, memory.PeakWorkingSetSize);
+    }
+  };
+  std::thread deadline([&process, &read_peak] {
+    const ULONGLONG end = ::GetTickCount64() + kRunDeadlineSeconds * 1000;
+    while (::WaitForSingleObject(process.hProcess, 5) == WAIT_TIMEOUT) {
+      read_peak();
+      if (::GetTickCount64() >= end) {
+        ::TerminateProcess(process.hProcess, 128 + 14);
+        break;
+      }
     }
   });
   // Both pipes drained together, so a chatty tool never blocks on a full one.
@@ -160,10 +175,8 @@ RunResult Run(const std::string& binary, const std::vector<std::string>& args,
   DWORD code = 0;
   ::GetExitCodeProcess(process.hProcess, &code);
   result.exit_code = static_cast<int>(code);
-  PROCESS_MEMORY_COUNTERS memory{};
-  if (::K32GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory)) {
-    result.max_rss_kb = static_cast<long>(memory.PeakWorkingSetSize / 1024);
-  }
+  read_peak();
+  result.max_rss_kb = static_cast<long>(peak / 1024);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
   ToLinuxLineEnds(&result.out, "standard output");

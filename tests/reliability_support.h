@@ -3,12 +3,14 @@
 // hold (with the tests' own reader, never the tool's code).
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <functional>
@@ -34,6 +36,7 @@ inline Bytes Sample(size_t n, uint32_t seed, bool runny) {
   return b;
 }
 
+#ifndef _WIN32
 // Starts `binary` with `args` in `cwd`, standard input from /dev/null,
 // standard output and errors to `out_fd` (or /dev/null when it is -1).
 // `prepare` runs in the child just before the program starts.
@@ -74,6 +77,7 @@ inline e2e::RunResult RunLimited(const std::string& binary, const std::vector<st
   result.exit_code = ExitCode(status);
   return result;
 }
+#endif
 
 // Every entry of the archive, live or flagged, can be read back whole: its
 // block lies in the file behind the header, is not empty, and decodes to

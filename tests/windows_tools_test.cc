@@ -88,22 +88,37 @@ TEST(WindowsNames, MipsnapSkipsLumpsWindowsCannotName) {
   EXPECT_EQ(Tree(dir / "textures"), (std::vector<std::string>{"fine.pcx"}));
 }
 
-TEST(WindowsSharing, FilesOtherProgramsHoldAreClearFailuresNeverHalfWritten) {
+TEST(WindowsSharing, FilesOtherProgramsHoldAreSkippedOrClearFailuresNeverHalfWritten) {
   e2e::ScratchDir dir;
+  // a.txt goes through the writer thread, big.bin (over 1 MiB) is written
+  // as it is read: both ways skip a held file.
+  const Bytes big = e2e::RandomBytes((1 << 20) + 10, 4);
   e2e::WriteFile(dir / "a.txt", std::string("alpha"));
   e2e::WriteFile(dir / "b.txt", std::string("bravo"));
-  ASSERT_EQ(xkrf_test::Xkrf({"data", "*.txt"}, dir.path()).exit_code, 0);
+  e2e::WriteFile(dir / "big.bin", big);
+  ASSERT_EQ(xkrf_test::Xkrf({"data", "*.*", "-none"}, dir.path()).exit_code, 0);
   e2e::MakeDirs(dir / "out");
   e2e::WriteFile(dir / "out/a.txt", std::string("held"));
+  e2e::WriteFile(dir / "out/big.bin", std::string("held"));
   {
-    // Extracting over a held file: a fatal end, as for any file that
-    // cannot be created, and the held file keeps its bytes.
-    HeldOpen held(dir / "out/a.txt");
+    // Extracting over held files: each is skipped and keeps its bytes, the
+    // others are written, the run ends with status 2.
+    HeldOpen held_a(dir / "out/a.txt");
+    HeldOpen held_big(dir / "out/big.bin");
     const e2e::RunResult r = xkrf_test::Xkrf({"../data", "*.*", "-ext"}, dir / "out");
-    EXPECT_EQ(r.exit_code, 1) << r.out;
-    EXPECT_NE(r.out.find("Couldn't create file !"), std::string::npos) << r.out;
+    EXPECT_EQ(r.exit_code, 2) << r.out;
+    for (const char* name : {"a.txt", "big.bin"}) {
+      EXPECT_NE(r.out.find("extracting " + std::string(name) +
+                           "...in use by another program, skipping !\n"),
+                std::string::npos)
+          << name << "\n"
+          << r.out;
+    }
+    EXPECT_NE(r.out.find(xkrf_test::Finish(1)), std::string::npos) << r.out;
   }
   EXPECT_EQ(e2e::ReadFile(dir / "out/a.txt"), (Bytes{'h', 'e', 'l', 'd'}));
+  EXPECT_EQ(e2e::ReadFile(dir / "out/big.bin"), (Bytes{'h', 'e', 'l', 'd'}));
+  EXPECT_EQ(e2e::ReadFile(dir / "out/b.txt"), (Bytes{'b', 'r', 'a', 'v', 'o'}));
   {
     // The archive itself held: a fatal end that names the reason, the
     // archive untouched.
@@ -117,6 +132,37 @@ TEST(WindowsSharing, FilesOtherProgramsHoldAreClearFailuresNeverHalfWritten) {
     (void)before;
   }
   EXPECT_TRUE(xkrf_test::IsFinishedArchive(dir / "data.krf"));
+}
+
+// A converter's or snapback's output that another program holds open is a
+// skip of that image (status 2), the held file keeps its bytes.
+TEST(WindowsSharing, HeldConverterOutputsAreSkipped) {
+  e2e::ScratchDir dir;
+  e2e::WriteFile(dir / "palette.lmp", convtest::Palette());
+  const convtest::Image image = convtest::TestImage(8, 8, 1);
+  e2e::WriteFile(dir / "x.lmp", convtest::PicLump(8, 8, image.pixels));
+  ASSERT_EQ(e2e::Run(PICSNAP_BIN, {"x"}, dir.path()).exit_code, 0);
+  e2e::WriteFile(dir / "y.lmp", e2e::ReadFile(dir / "x.lmp"));
+  const struct {
+    std::string held;
+    std::string binary;
+    std::vector<std::string> args;
+    std::string message;
+  } cases[] = {
+      {"y.pcx", PICSNAP_BIN, {"y"}, "!! Could not create PCX file !"},
+      {"x.wal", SNAPBACK_BIN, {"wal", "x.pcx"}, "x.wal: cannot create: in use by another program"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.held);
+    e2e::WriteFile(dir / c.held, std::string("held"));
+    {
+      HeldOpen held(dir / c.held);
+      const e2e::RunResult r = e2e::Run(c.binary, c.args, dir.path());
+      EXPECT_EQ(r.exit_code, 2) << r.out << r.err;
+      EXPECT_NE((r.out + r.err).find(c.message), std::string::npos) << r.out << r.err;
+    }
+    EXPECT_EQ(e2e::ReadFile(dir / c.held), (Bytes{'h', 'e', 'l', 'd'}));
+  }
 }
 
 TEST(WindowsReadOnly, ReadOnlyArchiveIsListedButNeverChanged) {

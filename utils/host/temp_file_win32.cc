@@ -149,7 +149,18 @@ bool StagedFile::PutInPlace() {
   // Windows renames no open file: closed first, flushed by the caller.
   const bool ok = file_.Close() && RenameOver(hidden_, target_);
   if (!ok) {
-    const int error = errno;
+    int error = errno;
+    // A target that another program holds open refuses the rename as
+    // access denied; it is told apart by a sharing violation on opening it.
+    if (error == EACCES) {
+      HANDLE probe = ::CreateFileW(win32::PathW(target_).c_str(), DELETE, win32::kShareAll, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+      if (probe != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(probe);
+      } else if (::GetLastError() == ERROR_SHARING_VIOLATION) {
+        error = kInUse;
+      }
+    }
     RemoveFile(hidden_);
     errno = error;
   }

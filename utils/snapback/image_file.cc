@@ -139,7 +139,7 @@ constexpr char kNoImage[] = "neither a PCX nor a PNG image";
 }  // namespace
 
 std::string SystemReason() {
-  return errno == host::kNotRegularFile ? "not a regular file" : std::strerror(errno);
+  return errno == host::kNotRegularFile ? "not a regular file" : host::ErrorText(errno);
 }
 
 bool DecodeImage(const uint8_t* data, size_t size, int max_side, ColourMap& map, bool dither,

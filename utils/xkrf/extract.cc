@@ -161,6 +161,14 @@ void WriteOut(const krfdir_t& e, bool rle, const Decoded& decoded, Block* block,
   }
 }
 
+// Another program holds the file open and lets no one write it (Windows
+// does that): the file keeps its bytes and the run goes on, as for any skip.
+bool SkippedInUse(RunState* st) {
+  if (errno != host::kInUse) return false;
+  std::fputs("in use by another program, skipping !\n", st->out);
+  return true;
+}
+
 // The second thread of an extraction: it creates and writes the files whose
 // entries the calling thread has read and decoded, and prints each entry's
 // lines when it gets to the entry, so the console shows, line for line,
@@ -258,10 +266,14 @@ class FileWriter {
   }
   void NotePlanned(const std::string& name) { planned_names_.insert(about::AsciiLower(name)); }
 
-  // Files written; exact once Drain returned.
+  // Files written, and files skipped; exact once Drain returned.
   int written() {
     std::lock_guard<std::mutex> lock(mutex_);
     return written_;
+  }
+  int skipped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return skipped_;
   }
 
  private:
@@ -297,7 +309,13 @@ class FileWriter {
     if (!job->planned) return;
     ShowProgress(st_);
     host::File output;
-    if (!job->planned->Create(&output)) throw Fatal("Couldn't create file !\n");
+    if (!job->planned->Create(&output)) {
+      if (SkippedInUse(st_)) {
+        ++skipped_here_;
+        return;
+      }
+      throw Fatal("Couldn't create file !\n");
+    }
     test(output.Write(job->bytes.get(), job->size));
     test(output.Close());
     std::fputs("\n", st_->out);
@@ -340,6 +358,7 @@ class FileWriter {
       lock.lock();
       busy_ = false;
       written_ = written_here_;
+      skipped_ = skipped_here_;
       if (failure) {
         failure_ = failure;
         if (caller_waits_) done_.notify_one();
@@ -368,6 +387,7 @@ class FileWriter {
   std::vector<Job> spare_;
   // The worker's (the caller's without a worker).
   int written_here_ = 0;
+  int skipped_here_ = 0;
   // Shared, under the lock.
   std::mutex mutex_;
   std::condition_variable work_;  // the worker waits here for jobs
@@ -380,6 +400,7 @@ class FileWriter {
   bool caller_waits_ = false;
   bool closing_ = false;
   int written_ = 0;
+  int skipped_ = 0;
   std::exception_ptr failure_;
   std::thread worker_;
 };
@@ -458,8 +479,11 @@ void single_extract(RunState* st, size_t index, host::SafeTree* tree, ExtractBuf
     const Decoded decoded =
         CheckLength(e, rle, &block, buffers->decoded.data(), buffers->decoded.size());
     host::File output;
-    if (dest.where != host::TreeResult::kOk || !tree->CreateFile(dest.target, &output)) {
-      throw Fatal("Couldn't create file !\n");
+    if (dest.where != host::TreeResult::kOk) throw Fatal("Couldn't create file !\n");
+    if (!tree->CreateFile(dest.target, &output)) {
+      if (!SkippedInUse(st)) throw Fatal("Couldn't create file !\n");
+      ++st->skipped;
+      return;
     }
     test(e.RawLen > 0);
     WriteOut(e, rle, decoded, &block, buffers, &output);
@@ -505,5 +529,6 @@ void ext(RunState* st) {
   }
   writer.Drain();
   st->progressed += writer.written();
+  st->skipped += writer.skipped();
 }
 }  // namespace xkrf
