@@ -76,7 +76,8 @@ bool File::Open(const std::string& path, Mode mode) {
       disposition = OPEN_ALWAYS;  // emptied below, once it is known to be a file
       break;
     case Mode::kCreateExclusive:
-      access = GENERIC_READ | GENERIC_WRITE;
+      // DELETE: a new file may take its final name while it is open.
+      access = GENERIC_READ | GENERIC_WRITE | DELETE;
       disposition = CREATE_NEW;
       break;
   }

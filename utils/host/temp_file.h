@@ -33,8 +33,8 @@ class TempFile {
   // the same folder) in one step and makes the rename durable. The name
   // must still lead to this very file.
   // `open_target`, the target's own open file, stays open (and locked)
-  // where the system can replace an open file; Windows cannot, and there it
-  // is closed right before the rename.
+  // through the rename; only where the system can neither replace nor
+  // rename an open file is it closed right before the rename.
   bool ReplaceOver(const std::string& target, File* open_target);
 
  private:

@@ -1,4 +1,7 @@
 #include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <vector>
 
 #include "host/temp_file.h"
 #include "host/win32.h"
@@ -30,6 +33,40 @@ bool DeleteNameNow(const std::wstring& path) {
     return false;
   }
   return true;
+}
+
+// Renames the open `file` to `target` by its handle: over what is there
+// with POSIX semantics (Windows 10 and later), or else the classic way,
+// only to a free name.
+bool RenameOpenFile(const File& file, const std::string& target, bool posix) {
+  // The name as the system's own paths spell it (\??\C:\... or
+  // \??\UNC\server\...): the call takes no relative or DOS path.
+  std::wstring full = win32::PathW(target);
+  if (full.rfind(L"\\\\?\\", 0) == 0) {
+    full = full.substr(4);
+  } else {
+    std::wstring buffer;
+    if (!win32::FullPath(full, &buffer)) return false;
+    full = buffer.rfind(L"\\\\", 0) == 0 ? L"UNC" + buffer.substr(1) : buffer;
+  }
+  full = L"\\??\\" + full;
+  const size_t name_bytes = full.size() * sizeof(wchar_t);
+  std::vector<unsigned char> info(offsetof(FILE_RENAME_INFO, FileName) + name_bytes +
+                                  sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(info.data());
+  if (posix) {
+    rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+  } else {
+    rename->ReplaceIfExists = FALSE;
+  }
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(name_bytes);
+  std::memcpy(rename->FileName, full.c_str(), name_bytes + sizeof(wchar_t));
+  // FileRenameInfoEx, which older headers do not name.
+  constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+  return ::SetFileInformationByHandle(win32::HandleOf(file.fd()),
+                                      posix ? kFileRenameInfoEx : FileRenameInfo, rename,
+                                      static_cast<DWORD>(info.size()));
 }
 
 }  // namespace
@@ -112,12 +149,45 @@ bool TempFile::TryCreate(const File& like, bool* retry) {
 bool TempFile::ReplaceOver(const std::string& target, File* open_target) {
   const std::string path = Join(dir_path_, name_);
   if (!file_.is_open() || !file_.IsAt(path)) return false;
-  // Windows renames no file that is open, nor over one: both are closed
-  // first (the caller flushed this one to disk). The rename is one step,
-  // and on disk before it returns.
+  // The new file takes the name while both files stay open and locked: a
+  // run that opened the old archive meanwhile waits for its lock and then
+  // finds that the name leads to another file. Windows 10 and later rename
+  // over a file that is open (the archive is shared for deletion) with
+  // POSIX semantics. The file system's log makes the renames durable.
+  if (RenameOpenFile(file_, target, true)) {
+    renamed_ = true;
+    file_.Close();
+    return true;
+  }
+  // Elsewhere (older systems, Wine) nothing is renamed over a file that
+  // another run holds open, but an open file that all share for deletion
+  // may itself be renamed: the old archive moves aside, the new file takes
+  // the free name, and the old one goes once its last handle closes.
+  static LONG counter = 0;
+  const std::wstring aside = win32::PathW(target) + L"." +
+                             std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                             std::to_wstring(::InterlockedIncrement(&counter)) + L".old";
+  const std::wstring wide_target = win32::PathW(target);
+  if (::MoveFileExW(wide_target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    if (!RenameOpenFile(file_, target, false)) {
+      win32::SetErrnoFromLastError();
+      const int error = errno;
+      ::MoveFileExW(aside.c_str(), wide_target.c_str(), MOVEFILE_WRITE_THROUGH);
+      errno = error;
+      return false;
+    }
+    renamed_ = true;
+    file_.Close();
+    ::DeleteFileW(aside.c_str());
+    return true;
+  }
+  // Not even that (a file system without it): both are closed first (the
+  // caller flushed this one to disk), and another run may open the old
+  // archive in the moment between. The rename is one step, and on disk
+  // before it returns.
   if (!file_.Close()) return false;
   open_target->Close();
-  if (!::MoveFileExW(win32::PathW(path).c_str(), win32::PathW(target).c_str(),
+  if (!::MoveFileExW(win32::PathW(path).c_str(), wide_target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     win32::SetErrnoFromLastError();
     return false;

@@ -42,13 +42,19 @@ std::wstring PathW(const std::string& path) {
   // Below the classic limit, or already in the long form: as given.
   constexpr size_t kClassicLimit = 240;
   if (wide.size() < kClassicLimit || wide.rfind(L"\\\\", 0) == 0) return wide;
-  const DWORD n = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (n == 0) return wide;
-  std::wstring full(n, L'\0');
-  const DWORD got = ::GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
-  if (got == 0 || got >= n) return wide;
-  full.resize(got);
+  std::wstring full;
+  if (!FullPath(wide, &full)) return wide;
   return L"\\\\?\\" + full;
+}
+
+bool FullPath(const std::wstring& path, std::wstring* full) {
+  const DWORD n = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (n == 0) return false;
+  full->assign(n, L'\0');
+  const DWORD got = ::GetFullPathNameW(path.c_str(), n, full->data(), nullptr);
+  if (got == 0 || got >= n) return false;
+  full->resize(got);
+  return true;
 }
 
 void SetErrno(DWORD error) {

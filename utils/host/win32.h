@@ -27,6 +27,8 @@ std::string Narrow(std::wstring_view text);
 // A path for the W functions: both separators accepted, and a path too long
 // for the classic limit made absolute in the \\?\ form.
 std::wstring PathW(const std::string& path);
+// `path` made absolute (GetFullPathNameW).
+bool FullPath(const std::wstring& path, std::wstring* full);
 
 // Sets errno from a Win32 error code, so that callers see the same values
 // as on POSIX systems (ENOENT, EEXIST, EACCES, ENOSPC, ...).
