@@ -11,6 +11,7 @@
 
 #include "failing_allocation.h"
 #include "mixed/mixed.h"
+#include "xkrf/xkrf.h"
 
 namespace xkrf {
 namespace {
@@ -201,6 +202,38 @@ TEST(AddPipeline, StopsCleanlyWhenTheWriterGivesUpEarly) {
   AddPipeline pipeline(files, true, kSmallChunk);
   EXPECT_EQ(pipeline.Next().file, 0u);
   // The destructor must stop a reader that waits for room.
+}
+
+// Extraction writes files on a second thread while this one reads and
+// decodes: every file must come out whole, in its folder, whatever the
+// order in which the two threads meet (the ThreadSanitizer build runs this).
+TEST(Extraction, BothThreadsWriteEveryFileWhole) {
+  Scratch scratch;
+  const fs::path old_cwd = fs::current_path();
+  fs::current_path(scratch.dir());
+  for (const char* folder : {"in", "in/a", "in/a/b", "in/c"}) fs::create_directory(folder);
+  std::vector<std::pair<std::string, Bytes>> files;
+  for (int i = 0; i < 120; ++i) {
+    const char* folder = i % 3 == 0 ? "in/a/" : i % 3 == 1 ? "in/a/b/" : "in/c/";
+    const size_t n = static_cast<size_t>(1 + i * 97 % 5000);
+    files.emplace_back(folder + Numbered('f', i) + ".dat",
+                       i % 2 ? Noise(n, static_cast<uint32_t>(i)) : HighSaw(n));
+    scratch.Write(files.back().first, files.back().second);
+  }
+  std::FILE* console = std::fopen("/dev/null", "w");
+  ASSERT_NE(console, nullptr);
+  const char* add[] = {"xkrf", "t", "in/*.*", "-subs"};
+  EXPECT_EQ(RunXkrf(4, add, console), 0);
+  fs::rename("in", "before");
+  const char* ext[] = {"xkrf", "t", "*.*", "-subs", "-ext"};
+  EXPECT_EQ(RunXkrf(5, ext, console), 0);
+  std::fclose(console);
+  for (const auto& [name, content] : files) {
+    std::ifstream in(name, std::ios::binary);
+    const Bytes got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(got, content) << name;
+  }
+  fs::current_path(old_cwd);
 }
 
 }  // namespace
