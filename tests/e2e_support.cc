@@ -26,12 +26,12 @@ std::string ScratchDir::operator/(const std::string& relative) const {
   return path_ + "/" + relative;
 }
 
-void MakeDirs(const std::string& path) { fs::create_directories(path); }
+void MakeDirs(const std::string& path) { fs::create_directories(PathOf(path)); }
 
 void WriteFile(const std::string& path, const Bytes& data) {
-  const fs::path p(path);
+  const fs::path p = PathOf(path);
   if (p.has_parent_path()) fs::create_directories(p.parent_path());
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
   ASSERT_TRUE(f.good()) << "cannot write " << path;
 }
@@ -41,21 +41,21 @@ void WriteFile(const std::string& path, const std::string& data) {
 }
 
 Bytes ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
+  std::ifstream f(PathOf(path), std::ios::binary);
   EXPECT_TRUE(f.good()) << "cannot read " << path;
   return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 bool MakeSymlink(const std::string& target, const std::string& link) {
   std::error_code ec;
-  fs::create_symlink(target, link, ec);
+  fs::create_symlink(PathOf(target), PathOf(link), ec);
   EXPECT_FALSE(ec) << "cannot link " << link << " to " << target << ": " << ec.message();
   return !ec;
 }
 
 bool Exists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::symlink_status(path, ec));
+  return fs::exists(fs::symlink_status(PathOf(path), ec));
 }
 
 Bytes RandomBytes(size_t n, uint32_t seed) {

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -33,6 +34,16 @@ inline constexpr bool kWindows = false;
 // Every banner ends naming the system the tools were built for.
 inline const std::string kEditionNotice =
     kWindows ? "(Windows edition 1.0)" : "(Linux edition 1.0)";
+
+// Paths in the tests are UTF-8 strings, on Windows too (where a plain
+// std::string path would be read in the ANSI code page).
+inline std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+inline std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.generic_u8string();
+  return std::string(text.begin(), text.end());
+}
 
 // A symbolic link at `link` to `target` (relative to the link's folder).
 bool MakeSymlink(const std::string& target, const std::string& link);

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::wstring Wide(const std::string& s) { return fs::path(s).wstring(); }
+std::wstring Wide(const std::string& s) { return PathOf(s).wstring(); }
 
 // The build hands over the tools' paths as the cross build names them
 // (/home/.../xkrf.exe); Wine shows the root of that file system as Z:.

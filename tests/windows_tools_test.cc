@@ -26,7 +26,7 @@ using xkrf_test::Crafted;
 std::vector<std::string> Tree(const std::string& dir) {
   std::vector<std::string> out;
   for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    out.push_back(fs::relative(e.path(), dir).generic_string());
+    out.push_back(e2e::Utf8Of(fs::relative(e.path(), dir)));
   }
   std::sort(out.begin(), out.end());
   return out;
@@ -86,6 +86,44 @@ TEST(WindowsNames, MipsnapSkipsLumpsWindowsCannotName) {
         << r.out;
   }
   EXPECT_EQ(Tree(dir / "textures"), (std::vector<std::string>{"fine.pcx"}));
+}
+
+// Names beyond ASCII, in arguments and in the archive, and an archive whose
+// path is longer than the classic limit of 260 characters: added, compacted
+// and extracted again. Standard output here is a pipe, which gets the names'
+// UTF-8 bytes unchanged.
+TEST(WindowsNames, NonAsciiNamesAndLongPathsRoundTrip) {
+  e2e::ScratchDir dir;
+  const std::string u_txt = "\xC3\xBC.txt";                // ü.txt
+  const std::string folder = "\xE6\x97\xA5\xE6\x9C\xAC";   // 日本
+  const std::string in_folder = folder + "/\xD0\xB6.bin";  // 日本/ж.bin
+  std::string deep = "deep";
+  while (fs::path(dir / deep).wstring().size() < 300) deep += "/" + std::string(40, 'd');
+  const Bytes u = e2e::RandomBytes(100, 1), zh = Bytes(300, 'z'), drop = Bytes(7, 'x');
+  e2e::WriteFile(dir / ("src/" + u_txt), u);
+  e2e::WriteFile(dir / ("src/" + in_folder), zh);
+  e2e::WriteFile(dir / "src/drop.bin", drop);
+  e2e::MakeDirs(dir / deep);
+  const std::string archive = "../" + deep + "/data";
+  // A non-ASCII mask, then the whole tree.
+  e2e::RunResult r = xkrf_test::Xkrf({archive, u_txt}, dir / "src");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find("adding '" + u_txt + "'"), std::string::npos) << r.out;
+  r = xkrf_test::Xkrf({archive, "*.*", "-subs"}, dir / "src");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find("Entering sub-directory '" + folder + "'"), std::string::npos) << r.out;
+  // Deleting compacts the archive through a temporary file in its folder.
+  r = xkrf_test::Xkrf({archive, "drop.bin", "-del"}, dir / "src");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  e2e::MakeDirs(dir / "out");
+  r = xkrf_test::Xkrf({"../" + deep + "/data", "*.*", "-subs", "-ext"}, dir / "out");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_NE(r.out.find("extracting " + folder + "\\\xD0\xB6.bin..."), std::string::npos) << r.out;
+  EXPECT_EQ(Tree(dir / "out"), (std::vector<std::string>{u_txt, folder, in_folder}));
+  EXPECT_EQ(e2e::ReadFile(dir / ("out/" + u_txt)), u);
+  EXPECT_EQ(e2e::ReadFile(dir / ("out/" + in_folder)), zh);
+  EXPECT_EQ(xkrf_test::LoadArchive(dir / (deep + "/data.krf")).Names(),
+            (std::vector<std::string>{u_txt, folder + "\\\xD0\xB6.bin"}));
 }
 
 TEST(WindowsSharing, FilesOtherProgramsHoldAreSkippedOrClearFailuresNeverHalfWritten) {

@@ -21,6 +21,8 @@ namespace host {
 // SIGPIPE is ignored from here on, so a pipe whose reader has gone (`xkrf
 // pak '*.*' | head -1`) fails the write with EPIPE like any other console
 // failure instead of killing the process half-way through its files.
+// On Windows a console gets the UTF-8 code page for the run, and its own
+// page back at the end.
 // Call it first in main, before any thread starts.
 void GuardStandardDescriptors();
 

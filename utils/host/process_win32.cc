@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 
 #include "host/process.h"
 #include "host/win32.h"
@@ -16,11 +17,42 @@ int _dowildcard = 0;
 
 namespace host {
 
-// The runtime keeps descriptors 0 to 2 for the standard streams, whether
-// they are open or not, so no file opened later can become the console.
+namespace {
+
+// The console's output code page before the run, 0 while it is unchanged.
+volatile UINT g_saved_output_page = 0;
+
+void RestoreOutputPage() {
+  const UINT page = g_saved_output_page;
+  if (page != 0) ::SetConsoleOutputCP(page);
+}
+
+BOOL WINAPI RestoreOutputPageOnControl(DWORD) {
+  RestoreOutputPage();
+  return FALSE;  // the default handler then ends the process
+}
+
+}  // namespace
+
 std::string_view SystemName() { return "Windows"; }
 
-void GuardStandardDescriptors() {}
+// The runtime keeps descriptors 0 to 2 for the standard streams, whether
+// they are open or not, so no file opened later can become the console.
+// Names are UTF-8 inside the tools: a console shows them right in its UTF-8
+// code page, which it is given for the run; the user's page comes back
+// however the run ends (its exit, Ctrl-C, Ctrl-Break, a closed window).
+// Text into a pipe or a file is never touched: its bytes stay UTF-8.
+void GuardStandardDescriptors() {
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (out == INVALID_HANDLE_VALUE || out == nullptr || !::GetConsoleMode(out, &mode)) return;
+  const UINT page = ::GetConsoleOutputCP();
+  if (page == 0 || page == CP_UTF8) return;
+  ::SetConsoleCtrlHandler(RestoreOutputPageOnControl, TRUE);
+  std::atexit(RestoreOutputPage);
+  g_saved_output_page = page;
+  ::SetConsoleOutputCP(CP_UTF8);
+}
 
 std::vector<std::string> CommandLineUtf8(int argc, char** argv) {
   int count = 0;
