@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -124,6 +125,66 @@ TEST(WindowsNames, NonAsciiNamesAndLongPathsRoundTrip) {
   EXPECT_EQ(e2e::ReadFile(dir / ("out/" + in_folder)), zh);
   EXPECT_EQ(xkrf_test::LoadArchive(dir / (deep + "/data.krf")).Names(),
             (std::vector<std::string>{u_txt, folder + "\\\xD0\xB6.bin"}));
+}
+
+// Makes `link` (a new folder) a junction to the folder `target`; false with
+// the system's error when it cannot.
+bool MakeJunction(const std::string& link, const std::string& target, DWORD* error) {
+  *error = 0;
+  const fs::path absolute = fs::absolute(e2e::PathOf(target));
+  const std::wstring substitute = L"\\??\\" + absolute.wstring();
+  const std::wstring print = absolute.wstring();
+  // The mount point's reparse data: tag, length, reserved; the offsets and
+  // lengths of both names in bytes; both names with their terminating zeros.
+  const size_t names = (substitute.size() + 1 + print.size() + 1) * sizeof(wchar_t);
+  std::vector<uint8_t> data(8 + 8 + names, 0);
+  const auto put16 = [&data](size_t at, size_t v) {
+    data[at] = static_cast<uint8_t>(v);
+    data[at + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  const uint32_t tag = IO_REPARSE_TAG_MOUNT_POINT;
+  for (int i = 0; i < 4; ++i) data[static_cast<size_t>(i)] = static_cast<uint8_t>(tag >> (8 * i));
+  put16(4, 8 + names);
+  put16(8, 0);
+  put16(10, substitute.size() * sizeof(wchar_t));
+  put16(12, (substitute.size() + 1) * sizeof(wchar_t));
+  put16(14, print.size() * sizeof(wchar_t));
+  std::memcpy(data.data() + 16, substitute.c_str(), (substitute.size() + 1) * sizeof(wchar_t));
+  std::memcpy(data.data() + 16 + (substitute.size() + 1) * sizeof(wchar_t), print.c_str(),
+              (print.size() + 1) * sizeof(wchar_t));
+  const std::wstring wide = e2e::PathOf(link).wstring();
+  if (!::CreateDirectoryW(wide.c_str(), nullptr)) {
+    *error = ::GetLastError();
+    return false;
+  }
+  HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  DWORD got = 0;
+  const bool made = h != INVALID_HANDLE_VALUE &&
+                    ::DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, data.data(),
+                                      static_cast<DWORD>(data.size()), nullptr, 0, &got, nullptr);
+  if (!made) *error = ::GetLastError();
+  if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+  if (!made) ::RemoveDirectoryW(wide.c_str());
+  return made;
+}
+
+// Adding's walk never enters a junction to a folder (it would take the
+// folder's files twice, or loop).
+TEST(WindowsNames, JunctionsToFoldersAreNeverEntered) {
+  e2e::ScratchDir dir;
+  e2e::WriteFile(dir / "top/a.txt", std::string("a"));
+  e2e::WriteFile(dir / "top/Stone/w.txt", std::string("w"));
+  DWORD error = 0;
+  if (!MakeJunction(dir / "top/linkdir", dir / "top/Stone", &error)) {
+    GTEST_SKIP() << "no junction can be made here (Windows error " << error << ")";
+  }
+  ASSERT_TRUE(fs::is_directory(e2e::PathOf(dir / "top/linkdir")));
+  const e2e::RunResult r = xkrf_test::Xkrf({"../data", "*.txt", "-subs"}, dir / "top");
+  EXPECT_EQ(r.exit_code, 0) << r.out;
+  EXPECT_EQ(r.out.find("linkdir"), std::string::npos) << r.out;
+  EXPECT_EQ(xkrf_test::LoadArchive(dir / "data.krf").Names(),
+            (std::vector<std::string>{"a.txt", "Stone\\w.txt"}));
 }
 
 TEST(WindowsSharing, FilesOtherProgramsHoldAreSkippedOrClearFailuresNeverHalfWritten) {
