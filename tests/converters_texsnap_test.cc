@@ -17,12 +17,11 @@ class Texsnap : public ConverterTest {
 };
 
 TEST_F(Texsnap, ConvertsEveryWalInNameOrder) {
-#ifdef _WIN32
-  GTEST_SKIP() << "a file named *star.wal cannot exist on Windows";
-#endif
+  // Windows holds no '*' in a file name: there, no *star.wal.
+  const bool star_file = !e2e::kWindows;
   const Image star = TestImage(2, 2, 1), dot = TestImage(1, 1, 2), b = TestImage(64, 64, 3),
               huge = TestImage(1100, 2, 4), wall = TestImage(3, 2, 5);
-  e2e::WriteFile(dir_ / "*star.wal", WalFile(2, 2, star.pixels));
+  if (star_file) e2e::WriteFile(dir_ / "*star.wal", WalFile(2, 2, star.pixels));
   e2e::WriteFile(dir_ / ".wal", WalFile(1, 1, dot.pixels));
   e2e::WriteFile(dir_ / "b.wal", WalFile(64, 64, b.pixels));
   e2e::WriteFile(dir_ / "huge.wal", WalFile(1100, 2, huge.pixels));
@@ -40,7 +39,7 @@ TEST_F(Texsnap, ConvertsEveryWalInNameOrder) {
   EXPECT_EQ(
       r.out,
       Banner(kTex) + Announce("textures/") +
-          "texture 'textures/*star.pcx': width 2, height 2\n"
+          (star_file ? "texture 'textures/*star.pcx': width 2, height 2\n" : "") +
           "texture 'textures/.pcx': width 1, height 1\n"
           "texture 'textures/b.pcx': width 64, height 64\n"
           "texture 'textures/cut.pcx': width 8, height 8, image outside the file, skipping !\n"
@@ -50,7 +49,7 @@ TEST_F(Texsnap, ConvertsEveryWalInNameOrder) {
           "texture 'textures/wide.pcx': width 65536, height 1, size not supported, skipping !\n"
           "texture 'textures/zero.pcx': width 0, height 4, size not supported, skipping !\n");
   EXPECT_EQ(r.exit_code, 2) << "four files skipped";
-  ExpectPcx(dir_ / "textures/~star.pcx", star, palette_);
+  if (star_file) ExpectPcx(dir_ / "textures/~star.pcx", star, palette_);
   ExpectPcx(dir_ / "textures/.pcx", dot, palette_);
   ExpectPcx(dir_ / "textures/b.pcx", b, palette_);
   ExpectPcx(dir_ / "textures/huge.pcx", huge, palette_);
