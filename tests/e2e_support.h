@@ -45,6 +45,9 @@ inline std::string Utf8Of(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// True when the tests run under Wine, which lacks some of Windows' calls.
+bool UnderWine();
+
 // A symbolic link at `link` to `target` (relative to the link's folder).
 bool MakeSymlink(const std::string& target, const std::string& link);
 // A FIFO at `path`; Windows has none, and a test that asks there fails.

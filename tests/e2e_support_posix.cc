@@ -26,6 +26,8 @@ ScratchDir::ScratchDir() {
   path_ = tmpl;
 }
 
+bool UnderWine() { return false; }
+
 bool MakeFifo(const std::string& path) {
   const bool made = mkfifo(path.c_str(), 0644) == 0;
   EXPECT_TRUE(made) << "cannot make the FIFO " << path;

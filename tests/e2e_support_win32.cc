@@ -96,6 +96,11 @@ ScratchDir::ScratchDir() {
   ADD_FAILURE() << "no scratch folder could be made";
 }
 
+bool UnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 bool MakeFifo(const std::string& path) {
   ADD_FAILURE() << "Windows has no FIFOs: " << path;
   return false;

