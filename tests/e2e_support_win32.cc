@@ -140,13 +140,22 @@ RunResult Run(const std::string& binary, const std::vector<std::string>& args,
   startup.hStdError = err_write;
   PROCESS_INFORMATION process{};
   const std::wstring dir = Wide(cwd);
-  const bool started = ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                                        CREATE_NO_WINDOW, nullptr, dir.c_str(), &startup, &process);
+  // Wine now and then fails to start a process with an internal error while
+  // its server is busy; a later try starts it.
+  bool started = false;
+  DWORD start_error = 0;
+  for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+    if (attempt > 0) ::Sleep(200);
+    started = ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                               CREATE_NO_WINDOW, nullptr, dir.c_str(), &startup, &process);
+    start_error = started ? 0 : ::GetLastError();
+    if (start_error != ERROR_INTERNAL_ERROR) break;
+  }
   ::CloseHandle(out_write);
   ::CloseHandle(err_write);
   ::CloseHandle(null_in);
   if (!started) {
-    ADD_FAILURE() << "cannot start " << binary << " (error " << ::GetLastError() << ")";
+    ADD_FAILURE() << "cannot start " << binary << " (error " << start_error << ")";
     ::CloseHandle(out_read);
     ::CloseHandle(err_read);
     return result;
