@@ -5,13 +5,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#ifndef _WIN32
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
 
 #include <algorithm>
 #include <chrono>
@@ -188,66 +181,7 @@ inline void ExpectPcx(const std::string& path, const Image& image, const Bytes& 
   EXPECT_TRUE(pcx.palette == palette) << path << ": palette differs";
 }
 
-#ifndef _WIN32  // a POSIX child, killed by a signal
-// Runs `binary` like e2e::Run (standard output and errors captured apart),
-// but ends it with SIGKILL when it still runs after `limit` (exit code
-// 128 + 9): a tool that would wait forever fails its test instead of
-// stopping the suite. `prepare` runs in the child after its standard
-// descriptors are set, just before the program starts.
-inline e2e::RunResult RunWithin(const std::string& binary, const std::vector<std::string>& args,
-                                const std::string& cwd, std::chrono::milliseconds limit,
-                                const std::function<void()>& prepare = {}) {
-  e2e::RunResult result;
-  int out_pipe[2], err_pipe[2];
-  // Close-on-exec: the tool gets no descriptor but its standard three.
-  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe failed";
-    return result;
-  }
-  const pid_t pid = e2e::Spawn(binary, args, cwd, out_pipe[1], err_pipe[1], prepare);
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  bool killed = false;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open_count = 2;
-  char buf[65536];
-  while (open_count > 0) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    const int ready = poll(fds, 2, killed ? -1 : static_cast<int>(std::max<long>(0, left.count())));
-    if (ready < 0) break;
-    if (ready == 0) {
-      kill(pid, SIGKILL);  // the pipes close as it dies
-      killed = true;
-      continue;
-    }
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  EXPECT_FALSE(killed) << binary << " still ran after " << limit.count() << " ms";
-  return result;
-}
-#else
-// Windows: e2e::Run's own deadline ends a run that hangs.
-inline e2e::RunResult RunWithin(const std::string& binary, const std::vector<std::string>& args,
-                                const std::string& cwd, std::chrono::milliseconds) {
-  return e2e::Run(binary, args, cwd);
-}
-#endif
+using e2e::RunWithin;
 
 // A fresh directory with a palette for each test, and the tool under test.
 class ConverterTest : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -93,6 +94,14 @@ pid_t Spawn(const std::string& binary, const std::vector<std::string>& args, con
 // Spawn (a shorter alarm(), say).
 RunResult Run(const std::string& binary, const std::vector<std::string>& args,
               const std::string& cwd, const std::function<void()>& prepare = {});
+
+// Run, but a run still going after `limit` is killed (exit code 128 + 9)
+// and fails its test: a tool that would wait forever does not stop the
+// suite. (Windows: Run's own deadline does that.)
+inline constexpr std::chrono::milliseconds kNoLimit = std::chrono::milliseconds::max();
+RunResult RunWithin(const std::string& binary, const std::vector<std::string>& args,
+                    const std::string& cwd, std::chrono::milliseconds limit,
+                    const std::function<void()>& prepare = {});
 
 using Bytes = std::vector<uint8_t>;
 

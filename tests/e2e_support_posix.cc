@@ -2,11 +2,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -58,28 +62,39 @@ pid_t Spawn(const std::string& binary, const std::vector<std::string>& args, con
   return pid;
 }
 
-RunResult Run(const std::string& binary, const std::vector<std::string>& args,
-              const std::string& cwd, const std::function<void()>& prepare) {
+RunResult RunWithin(const std::string& binary, const std::vector<std::string>& args,
+                    const std::string& cwd, std::chrono::milliseconds limit,
+                    const std::function<void()>& prepare) {
   RunResult result;
   int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0 || pipe(err_pipe) != 0) {
+  // Close-on-exec: the tool gets no descriptor but its standard three.
+  if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe failed";
     return result;
   }
-  const pid_t pid = Spawn(binary, args, cwd, out_pipe[1], err_pipe[1], [&] {
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    if (prepare) prepare();
-  });
+  const pid_t pid = Spawn(binary, args, cwd, out_pipe[1], err_pipe[1], prepare);
   close(out_pipe[1]);
   close(err_pipe[1]);
   // Drain both pipes together so a chatty tool never blocks on a full pipe.
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  bool killed = false;
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open_count = 2;
   char buf[65536];
   while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) break;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    const int wait_ms = killed || limit == kNoLimit
+                            ? -1
+                            : static_cast<int>(std::clamp<long long>(left.count(), 0, INT32_MAX));
+    const int ready = poll(fds, 2, wait_ms);
+    if (ready < 0) break;
+    if (ready == 0) {
+      kill(pid, SIGKILL);  // the pipes close as it dies
+      killed = true;
+      continue;
+    }
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       const ssize_t n = read(fds[i].fd, buf, sizeof buf);
@@ -101,7 +116,13 @@ RunResult Run(const std::string& binary, const std::vector<std::string>& args,
   } else if (WIFSIGNALED(status)) {
     result.exit_code = 128 + WTERMSIG(status);
   }
+  EXPECT_FALSE(killed) << binary << " still ran after " << limit.count() << " ms";
   return result;
+}
+
+RunResult Run(const std::string& binary, const std::vector<std::string>& args,
+              const std::string& cwd, const std::function<void()>& prepare) {
+  return RunWithin(binary, args, cwd, kNoLimit, prepare);
 }
 
 }  // namespace e2e

@@ -198,4 +198,10 @@ RunResult Run(const std::string& binary, const std::vector<std::string>& args,
   return result;
 }
 
+RunResult RunWithin(const std::string& binary, const std::vector<std::string>& args,
+                    const std::string& cwd, std::chrono::milliseconds,
+                    const std::function<void()>& prepare) {
+  return Run(binary, args, cwd, prepare);
+}
+
 }  // namespace e2e
