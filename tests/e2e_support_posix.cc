@@ -76,7 +76,9 @@ RunResult RunWithin(const std::string& binary, const std::vector<std::string>& a
   close(out_pipe[1]);
   close(err_pipe[1]);
   // Drain both pipes together so a chatty tool never blocks on a full pipe.
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const bool limited = limit != kNoLimit;
+  const auto deadline =
+      std::chrono::steady_clock::now() + (limited ? limit : std::chrono::milliseconds(0));
   bool killed = false;
   pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
@@ -85,7 +87,7 @@ RunResult RunWithin(const std::string& binary, const std::vector<std::string>& a
   while (open_count > 0) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    const int wait_ms = killed || limit == kNoLimit
+    const int wait_ms = killed || !limited
                             ? -1
                             : static_cast<int>(std::clamp<long long>(left.count(), 0, INT32_MAX));
     const int ready = poll(fds, 2, wait_ms);
